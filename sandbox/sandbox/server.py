@@ -1,0 +1,504 @@
+"""Sandbox stand-in for the remote tweet service, over real HTTPS."""
+
+import argparse
+import json
+import os
+import secrets
+import selectors
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+import traceback
+from urllib.parse import parse_qsl
+
+from . import api, oauth, pages
+from .httpio import BadRequest, ClientGone, Conn, head_bytes
+from .store import Store, rand_alnum
+
+HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CERTS = os.path.join(HERE, "certs")
+TUNNEL_TARGETS = {("api.twitter.com", "443")}
+TEST_PATHS = ("/__log", "/__reset", "/__faults")
+IDLE_TIMEOUT = 75
+COOKIE = "_sandbox_sess"
+LOG_CAP = 100000
+
+FAULT_KEYS = {"path": str, "status": int, "body": str, "delay": (int, float),
+              "stall": (int, float), "reset": bool, "truncate": bool,
+              "garbage": bool, "large": int, "revoke_token": bool}
+
+
+def json_bytes(obj):
+    return json.dumps(obj, separators=(",", ":"), ensure_ascii=False).encode("utf-8")
+
+
+def error_body(code, message):
+    return json_bytes({"errors": [{"code": code, "message": message}]})
+
+
+class Answer:
+    def __init__(self, status, body, ctype="application/json; charset=utf-8",
+                 verdict="ok", headers=()):
+        self.status = status
+        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
+        self.ctype = ctype
+        self.verdict = verdict
+        self.headers = list(headers)
+
+
+def json_answer(status, obj, verdict="ok"):
+    return Answer(status, json_bytes(obj), verdict=verdict)
+
+
+def refusal(status, code, message):
+    return Answer(status, error_body(code, message), verdict="error %d" % code)
+
+
+def html_answer(status, html, verdict="ok", headers=()):
+    return Answer(status, html, "text/html; charset=utf-8", verdict,
+                  [("Cache-Control", "no-store")] + list(headers))
+
+
+class Sandbox:
+    def __init__(self, creds, state_dir=None, quiet=False):
+        self.creds = creds
+        self.store = Store(creds, state_dir)
+        self.quiet = quiet
+        self.port = 0
+        self.stop = threading.Event()
+        self.log_lock = threading.Lock()
+        self.log = []
+        self.faults = []
+        self.conn_counter = 0
+        self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.tls.load_cert_chain(os.path.join(CERTS, "server.pem"),
+                                 os.path.join(CERTS, "server.key"))
+        self.tls.set_alpn_protocols(["http/1.1"])
+
+    # -- plumbing ------------------------------------------------------------
+
+    def say(self, line):
+        if not self.quiet:
+            try:
+                sys.stderr.write(line + "\n")
+                sys.stderr.flush()
+            except (OSError, ValueError):
+                pass
+
+    def listen(self, host, port):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((host, port))
+        self.sock.listen(128)
+        self.port = self.sock.getsockname()[1]
+
+    def serve_forever(self):
+        sel = selectors.DefaultSelector()
+        sel.register(self.sock, selectors.EVENT_READ)
+        while not self.stop.is_set():
+            if not sel.select(timeout=0.25):
+                continue
+            try:
+                sock, peer = self.sock.accept()
+            except OSError:
+                continue
+            with self.log_lock:
+                self.conn_counter += 1
+                cid = self.conn_counter
+            threading.Thread(target=self.handle_conn, args=(sock, cid, peer),
+                             daemon=True).start()
+        sel.close()
+        self.sock.close()
+
+    def handle_conn(self, sock, cid, peer):
+        sock.settimeout(IDLE_TIMEOUT)
+        conn = Conn(sock, cid, peer)
+        try:
+            if conn.peek_first() == 0x16:
+                conn.start_tls(self.tls)
+                self.serve_tls(conn)
+            else:
+                self.serve_plain(conn)
+        except (ClientGone, ssl.SSLError, ConnectionError, socket.timeout):
+            pass
+        except BadRequest as e:
+            self.send_quietly(conn, Answer(400, error_body(400, "Bad request: %s" % e)), True)
+        except Exception:
+            self.say("internal error on connection %d:\n%s" % (cid, traceback.format_exc()))
+        finally:
+            conn.close()
+
+    def send(self, conn, ans, close):
+        head = [("Content-Type", ans.ctype)] + ans.headers
+        conn.send_raw(head_bytes(ans.status, head, len(ans.body), close) + ans.body)
+
+    def send_quietly(self, conn, ans, close):
+        try:
+            self.send(conn, ans, close)
+        except ClientGone:
+            pass
+
+    def record(self, conn, req):
+        entry = {
+            "method": req.method, "path": req.target,
+            "url": req.target if req.method == "CONNECT" else "https://api.twitter.com" + req.path,
+            "headers": req.header_dict(),
+            "body": req.body.decode("utf-8", "surrogateescape"),
+            "connection": conn.cid, "status": None, "verdict": None,
+            "time": round(time.time(), 3),
+        }
+        with self.log_lock:
+            self.log.append(entry)
+            if len(self.log) > LOG_CAP:
+                del self.log[:len(self.log) - LOG_CAP]
+        return entry
+
+    def finish(self, entry, req, status, verdict):
+        entry["status"] = status
+        entry["verdict"] = verdict
+        self.say("[%d] %s %s -> %d %s" % (entry["connection"], req.method,
+                                          req.target, status, verdict))
+
+    # -- the two entrances ---------------------------------------------------
+
+    def serve_plain(self, conn):
+        while True:
+            req = conn.read_request()
+            close = req.wants_close()
+            if req.method == "CONNECT":
+                entry = self.record(conn, req)
+                host, _, port = req.target.rpartition(":")
+                if (host.lower(), port) not in TUNNEL_TARGETS:
+                    self.finish(entry, req, 403, "error tunnel")
+                    self.send(conn, Answer(403, b"CONNECT is only served for api.twitter.com:443\n",
+                                           "text/plain", "error tunnel"), True)
+                    return
+                self.finish(entry, req, 200, "ok")
+                conn.send_raw(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                conn.start_tls(self.tls)
+                self.serve_tls(conn)
+                return
+            if req.route in TEST_PATHS:
+                self.send(conn, self.test_endpoint(req), close)
+            else:
+                entry = self.record(conn, req)
+                self.finish(entry, req, 400, "error plain-http")
+                html = pages.message(
+                    "Use HTTPS", "This sandbox serves the service over HTTPS only: "
+                    "open https://localhost:%d%s instead, or reach "
+                    "api.twitter.com through this port as a proxy." % (self.port, req.path))
+                self.send(conn, html_answer(400, html, "error plain-http"), close)
+            if close:
+                return
+
+    def serve_tls(self, conn):
+        while True:
+            req = conn.read_request()
+            close = req.wants_close()
+            if req.method == "CONNECT":
+                self.send(conn, Answer(400, b"no CONNECT inside a tunnel\n", "text/plain"), True)
+                return
+            if req.route in TEST_PATHS:
+                self.send(conn, self.test_endpoint(req), close)
+            elif not self.serve_service(conn, req, close):
+                return
+            if close:
+                return
+
+    # -- faults and the service ----------------------------------------------
+
+    def take_fault(self, req):
+        with self.log_lock:
+            for i, f in enumerate(self.faults):
+                if f.get("path") is None or f["path"] in req.path:
+                    return self.faults.pop(i)
+        return None
+
+    def serve_service(self, conn, req, close):
+        """Answers one request; False when the connection must end."""
+        entry = self.record(conn, req)
+        fault = self.take_fault(req)
+        if fault:
+            if fault.get("revoke_token"):
+                params = oauth.header_params(req) or {}
+                if params.get("oauth_token"):
+                    self.store.revoke(params["oauth_token"])
+            if fault.get("delay"):
+                self.stop.wait(fault["delay"])
+            outcome = self.misbehave(conn, req, entry, fault)
+            if outcome is not None:
+                return outcome
+            if "status" in fault:
+                body = fault.get("body", "")
+                ctype = ("application/json; charset=utf-8" if body.lstrip()[:1] in ("{", "[")
+                         else "text/plain; charset=utf-8")
+                ans = Answer(fault["status"], body, ctype, "fault status")
+                self.finish(entry, req, ans.status, ans.verdict)
+                self.send(conn, ans, close)
+                return True
+        try:
+            ans = self.dispatch(req)
+        except Exception:
+            self.say("internal error:\n" + traceback.format_exc())
+            ans = refusal(500, 131, "Internal error.")
+        self.finish(entry, req, ans.status, ans.verdict)
+        self.send(conn, ans, close)
+        return True
+
+    def misbehave(self, conn, req, entry, fault):
+        """Carries out the faults that replace the answer. None when none
+        applies, else whether the connection may stay open."""
+        if fault.get("reset"):
+            self.finish(entry, req, 0, "fault reset")
+            conn.close(rst=True)
+            return False
+        if fault.get("stall") is not None:
+            body = b'{"id":1,"text":"stalled answer"}'
+            self.finish(entry, req, 200, "fault stall")
+            conn.send_raw(head_bytes(200, [("Content-Type", "application/json")],
+                                     len(body), False) + body[:6])
+            self.stop.wait(fault["stall"])
+            return False
+        if fault.get("truncate"):
+            body = b'{"created_at":"Mon Jan 05 12:00:00 +0000 2015","id":1,'
+            self.finish(entry, req, 200, "fault truncate")
+            conn.send_raw(head_bytes(200, [("Content-Type", "application/json")],
+                                     len(body) + 1000, False) + body)
+            return False
+        if fault.get("garbage"):
+            body = b"\xff\xfe" + os.urandom(254)
+            self.finish(entry, req, 200, "fault garbage")
+            conn.send_raw(head_bytes(200, [("Content-Type", "application/json")],
+                                     len(body), req.wants_close()) + body)
+            return not req.wants_close()
+        if fault.get("large") is not None:
+            total = fault["large"]
+            self.finish(entry, req, 200, "fault large")
+            conn.send_raw(head_bytes(200, [("Content-Type", "application/octet-stream")],
+                                     total, req.wants_close()))
+            chunk = b"0123456789abcdef" * 4096
+            sent = 0
+            while sent < total:
+                n = min(len(chunk), total - sent)
+                conn.send_raw(chunk[:n])   # ClientGone ends it quietly
+                sent += n
+            return not req.wants_close()
+        return None
+
+    def dispatch(self, req):
+        r = req.route
+        if r == "/" and req.method == "GET":
+            return html_answer(200, pages.home(self.store, self.port))
+        if r == "/oauth/request_token" and req.method in ("GET", "POST"):
+            return self.request_token(req)
+        if r == "/oauth/authorize" and req.method == "GET":
+            return self.authorize_page(req)
+        if r == "/oauth/authorize" and req.method == "POST":
+            return self.authorize_login(req)
+        if r == "/oauth/access_token" and req.method in ("GET", "POST"):
+            return self.access_token(req)
+        found = api.route(req.method, r)
+        if not found:
+            return refusal(404, 34, "Sorry, that page does not exist.")
+        try:
+            oauth.verify(req, self.store, "access")
+            call = api.Call(self.store, req, oauth.signed_body(req))
+            status, obj = found[0](call, found[1])
+        except (oauth.AuthError, api.ApiError) as e:
+            return refusal(e.status, e.code, e.message)
+        return json_answer(status, obj)
+
+    # -- OAuth endpoints -----------------------------------------------------
+
+    def request_token(self, req):
+        try:
+            oauth.verify(req, self.store, None)
+        except oauth.AuthError as e:
+            return refusal(e.status, e.code, e.message)
+        tok = self.store.issue_request_token()
+        body = "oauth_token=%s&oauth_token_secret=%s&oauth_callback_confirmed=true" % (
+            tok["key"], tok["secret"])
+        return Answer(200, body, "text/html; charset=utf-8")
+
+    def access_token(self, req):
+        try:
+            params, tok = oauth.verify(req, self.store, "request")
+        except oauth.AuthError as e:
+            return refusal(e.status, e.code, e.message)
+        verifier = params.get("oauth_verifier") or dict(
+            parse_qsl(req.query, keep_blank_values=True)).get("oauth_verifier", "")
+        s = self.store
+        with s.lock:
+            good = tok.get("verifier")
+            if not good or not verifier or not secrets.compare_digest(
+                    good.encode(), verifier.encode()):
+                return refusal(401, 32, "Invalid oauth_verifier parameter")
+            tok["consumed"] = True
+            del s.tokens[tok["key"]]
+        acc = s.issue_access_token(self.creds["user_id"])
+        body = "oauth_token=%s&oauth_token_secret=%s&user_id=%s&screen_name=%s" % (
+            acc["key"], acc["secret"], self.creds["user_id"], self.creds["screen_name"])
+        return Answer(200, body, "text/html; charset=utf-8")
+
+    def _request_token_for(self, key):
+        with self.store.lock:
+            tok = self.store.tokens.get(key or "")
+            if tok and tok["kind"] == "request" and not tok["revoked"]:
+                return tok
+        return None
+
+    def authorize_page(self, req):
+        key = dict(parse_qsl(req.query, keep_blank_values=True)).get("oauth_token", "")
+        if not self._request_token_for(key):
+            return html_answer(403, pages.message(
+                "This page is no longer valid",
+                "The request token is unknown or has already been used. "
+                "Go back to the app and start signing in again."), "error unknown-token")
+        at = rand_alnum(40)
+        sid = rand_alnum(32)
+        with self.store.lock:
+            self.store.sessions[sid] = {"authenticity_token": at, "oauth_token": key,
+                                        "created": time.time()}
+        cookie = "%s=%s; Path=/; HttpOnly; Secure; SameSite=Lax" % (COOKIE, sid)
+        return html_answer(200, pages.authorize(self.creds["app_name"], key, at),
+                           headers=[("Set-Cookie", cookie)])
+
+    def authorize_login(self, req):
+        body = req.body.decode("utf-8", "replace")
+        form = dict(parse_qsl(body, keep_blank_values=True))
+        query = dict(parse_qsl(req.query, keep_blank_values=True))
+        key = form.get("oauth_token") or query.get("oauth_token", "")
+        retry = ("/oauth/authorize?oauth_token=" + key, "Try again")
+        if not self._request_token_for(key):
+            return html_answer(403, pages.message(
+                "This page is no longer valid",
+                "The request token is unknown or has already been used."),
+                "error unknown-token")
+        sid = None
+        for part in (req.header("Cookie") or "").split(";"):
+            name, _, value = part.strip().partition("=")
+            if name == COOKIE:
+                sid = value
+        with self.store.lock:
+            sess = self.store.sessions.get(sid or "")
+            ok = (sess is not None and sess["oauth_token"] == key and
+                  secrets.compare_digest(sess["authenticity_token"].encode(),
+                                         form.get("authenticity_token", "").encode()))
+        if not ok:
+            return html_answer(403, pages.message(
+                "Your session has expired",
+                "The sign-in form was not sent with its session cookie, or it is "
+                "out of date. Make sure cookies are enabled and reload the form.",
+                retry), "error no-session")
+        user = form.get("session[username_or_email]", "").strip().lstrip("@")
+        if (user.lower() != self.creds["screen_name"].lower() or
+                not secrets.compare_digest(form.get("session[password]", "").encode(),
+                                           self.creds["password"].encode())):
+            return html_answer(401, pages.message(
+                "Wrong username or password",
+                "The username and password you entered did not match our records.",
+                retry), "error bad-login")
+        pin = "%07d" % secrets.randbelow(10 ** 7)
+        with self.store.lock:
+            self.store.sessions.pop(sid, None)
+            tok = self.store.tokens.get(key)
+            if tok:
+                tok["verifier"] = pin
+                tok["user_id"] = self.creds["user_id"]
+        return html_answer(200, pages.pin(self.creds["app_name"], pin))
+
+    # -- test endpoints ------------------------------------------------------
+
+    def test_endpoint(self, req):
+        r, m = req.route, req.method
+        if r == "/__log" and m == "GET":
+            with self.log_lock:
+                return Answer(200, json.dumps(self.log, ensure_ascii=True).encode())
+        if r == "/__reset" and m == "POST":
+            with self.log_lock:
+                self.log = []
+                self.faults = []
+            self.store.reset()
+            return json_answer(200, {"ok": True})
+        if r == "/__faults" and m == "GET":
+            with self.log_lock:
+                return json_answer(200, list(self.faults))
+        if r == "/__faults" and m == "POST":
+            try:
+                items = json.loads(req.body.decode("utf-8"))
+                if isinstance(items, dict):
+                    items = [items]
+                if not isinstance(items, list):
+                    raise ValueError("expected an object or an array of objects")
+                for f in items:
+                    check_fault(f)
+            except (ValueError, UnicodeDecodeError) as e:
+                return json_answer(400, {"ok": False, "error": str(e)})
+            with self.log_lock:
+                self.faults.extend(items)
+                n = len(self.faults)
+            return json_answer(200, {"ok": True, "queued": n})
+        return json_answer(405, {"ok": False, "error": "method not allowed"})
+
+
+def check_fault(f):
+    if not isinstance(f, dict):
+        raise ValueError("a fault must be a JSON object")
+    for k, v in f.items():
+        if k not in FAULT_KEYS:
+            raise ValueError("unknown fault key %r" % k)
+        if not isinstance(v, FAULT_KEYS[k]) or (isinstance(v, bool) and FAULT_KEYS[k] is not bool):
+            raise ValueError("bad value for fault key %r" % k)
+    if "status" in f and not 100 <= f["status"] <= 599:
+        raise ValueError("status must be 100..599")
+    for k in ("delay", "stall", "large"):
+        if k in f and f[k] < 0:
+            raise ValueError("%s must not be negative" % k)
+
+
+def load_credentials():
+    with open(os.path.join(HERE, "credentials.json"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(prog="serve", description=__doc__)
+    ap.add_argument("--port", type=int, default=8443, help="0 picks a free port")
+    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--state", metavar="DIR", help="keep timeline and tokens in DIR/state.json")
+    ap.add_argument("--quiet", action="store_true", help="no per-request lines on stderr")
+    args = ap.parse_args(argv)
+
+    creds = load_credentials()
+    sb = Sandbox(creds, args.state, args.quiet)
+    sb.listen(args.host, args.port)
+
+    def on_signal(signum, frame):
+        sb.stop.set()
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+
+    p = sb.port
+    print(p, flush=True)
+    print("Trackpost sandbox listening on %s:%d" % (args.host, p))
+    print("  browser: https://localhost:%d/  (trust %s)" % (p, os.path.join(CERTS, "ca.pem")))
+    print("  clients: proxy http://127.0.0.1:%d (CONNECT api.twitter.com:443)"
+          " or https://localhost:%d directly" % (p, p))
+    print("  app:     %s  consumer key %s  secret %s" % (
+        creds["app_name"], creds["consumer_key"], creds["consumer_secret"]))
+    print("  user:    %s (id %s)  password %s" % (
+        creds["screen_name"], creds["user_id"], creds["password"]))
+    print("  token:   %s  secret %s" % (creds["access_token"], creds["access_token_secret"]))
+    print("  state:   %s" % (os.path.abspath(args.state) if args.state else "memory only"),
+          flush=True)
+
+    sb.serve_forever()
+    sb.store.save()
+    sys.stdout.flush()
+    sys.stderr.flush()
+    # Connection threads may still be blocked in I/O; leave without
+    # waiting for them or running interpreter teardown under them.
+    os._exit(0)

@@ -1,0 +1,260 @@
+#!/usr/bin/python3
+"""End-to-end check of the sandbox service: PIN flow, refusals, tunnel reuse,
+faults. Starts its own server on a free port and stops it afterwards."""
+
+import base64
+import hashlib
+import hmac
+import http.client
+import json
+import os
+import re
+import signal
+import ssl
+import subprocess
+import sys
+import time
+from urllib.parse import parse_qsl, quote
+
+from oauthlib import oauth1
+
+HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CREDS = json.load(open(os.path.join(HERE, "credentials.json")))
+API = "https://api.twitter.com"
+FORM = {"Content-Type": "application/x-www-form-urlencoded"}
+ERR = '{"errors":[{'
+
+passed, failed = 0, 0
+
+
+def check(name, cond, detail=""):
+    global passed, failed
+    if cond:
+        passed += 1
+    else:
+        failed += 1
+        print("FAIL: %s %s" % (name, detail if detail else ""))
+
+
+class Sandbox:
+    def __init__(self):
+        self.proc = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(HERE, "serve"), "--port", "0", "--quiet"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+        self.ctx = ssl.create_default_context(cafile=os.path.join(HERE, "certs", "ca.pem"))
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            return self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            return None
+
+    def tunnel(self):
+        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=self.ctx, timeout=10)
+        c.set_tunnel("api.twitter.com", 443)
+        return c
+
+    def call(self, method, path, body=None, headers=None, conn=None):
+        c = conn or self.tunnel()
+        c.request(method, path, body=body, headers=headers or {})
+        r = c.getresponse()
+        data = r.read().decode("utf-8", "replace")
+        if conn is None:
+            c.close()
+        return r.status, r, data
+
+    def signed(self, method, path, key=None, secret=None, body=None, conn=None,
+               consumer_secret=None, verifier=None, timestamp=None):
+        client = oauth1.Client(CREDS["consumer_key"],
+                               client_secret=consumer_secret or CREDS["consumer_secret"],
+                               resource_owner_key=key, resource_owner_secret=secret,
+                               verifier=verifier, timestamp=timestamp)
+        uri, headers, body = client.sign(API + path, method, body,
+                                         dict(FORM) if body is not None else {})
+        return self.call(method, path, body, headers, conn)
+
+    def plain(self, method, path, body=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request(method, path, body=body)
+        r = c.getresponse()
+        data = r.read().decode()
+        c.close()
+        return r.status, data
+
+
+def between(text, start, end):
+    i = text.find(start)
+    if i < 0:
+        return None
+    j = text.find(end, i + len(start))
+    return text[i + len(start):j] if j >= 0 else None
+
+
+def rfc_header(method, url, key, secret, extra_params=()):
+    """Signs by hand and writes the header the way our C++ client does:
+    no spaces, raw values, the signature percent-encoded."""
+    ts = str(int(time.time()))
+    p = {"oauth_consumer_key": CREDS["consumer_key"], "oauth_nonce": ts + "1f3",
+         "oauth_signature_method": "HMAC-SHA1", "oauth_timestamp": ts,
+         "oauth_token": key, "oauth_version": "1.0"}
+    enc = lambda s: quote(s, safe="-._~")
+    items = sorted(list(p.items()) + list(extra_params))
+    norm = "&".join("%s=%s" % (enc(k), enc(v)) for k, v in items)
+    base = "&".join([method, enc(url), enc(norm)])
+    skey = enc(CREDS["consumer_secret"]) + "&" + enc(secret)
+    sig = base64.b64encode(hmac.new(skey.encode(), base.encode(), hashlib.sha1).digest())
+    p["oauth_signature"] = enc(sig.decode())
+    return "OAuth " + ",".join('%s="%s"' % kv for kv in sorted(p.items()))
+
+
+def flow(sb):
+
+    # 1. request token, consumer only, no callback
+    st, _, body = sb.signed("GET", "/oauth/request_token")
+    rt = dict(parse_qsl(body))
+    check("request_token", st == 200 and rt.get("oauth_token") and rt.get("oauth_token_secret")
+          and body.index("oauth_token=") < body.index("oauth_token_secret="), body)
+
+    # 2. authorize page, fields found with the client's own markers
+    path = "/oauth/authorize?oauth_token=" + rt["oauth_token"]
+    st, r, page = sb.call("GET", path)
+    at = between(page, 'authenticity_token" type="hidden" value="', '">')
+    ot = between(page, 'oauth_token" type="hidden" value="', '">')
+    cookie = (r.getheader("Set-Cookie") or "").split(";")[0]
+    check("authorize page", st == 200 and at and ot == rt["oauth_token"] and cookie
+          and "Authorize app" in page, page[:200])
+
+    form = ("oauth_token=%s&authenticity_token=%s&session[username_or_email]=%s"
+            "&session[password]=%%s" % (ot, at, CREDS["screen_name"]))
+    st, _, page = sb.call("POST", path, form % CREDS["password"], dict(FORM))
+    check("login without cookie gives no PIN", 400 <= st < 500 and "code-desc" not in page)
+    st, _, page = sb.call("POST", path, form % "wrong", dict(FORM, Cookie=cookie))
+    check("wrong password gives no PIN", 400 <= st < 500 and "code-desc" not in page)
+
+    # 3. login with the session cookie; raw, unencoded form like the C++ client
+    st, _, page = sb.call("POST", path, form % CREDS["password"], dict(FORM, Cookie=cookie))
+    pin = between(page, 'code-desc"><code>', "</code>")
+    check("PIN page", st == 200 and pin and re.fullmatch(r"\d{7}", pin)
+          and "Next, return to the app and enter this PIN" in page, page[:300])
+
+    # 4. access token: wrong PIN refused, right PIN accepted, token consumed
+    bad = "0000000" if pin != "0000000" else "1111111"
+    st, _, body = sb.signed("GET", "/oauth/access_token", rt["oauth_token"],
+                            rt["oauth_token_secret"], verifier=bad)
+    check("wrong PIN", st == 401 and body.startswith(ERR) and '"code":32' in body, body)
+    st, _, body = sb.signed("GET", "/oauth/access_token", rt["oauth_token"],
+                            rt["oauth_token_secret"], verifier=pin)
+    acc = dict(parse_qsl(body))
+    check("access_token", st == 200 and acc.get("user_id") == CREDS["user_id"]
+          and body.endswith("&screen_name=" + CREDS["screen_name"]), body)
+    st, _, body = sb.signed("GET", "/oauth/access_token", rt["oauth_token"],
+                            rt["oauth_token_secret"], verifier=pin)
+    check("request token used up", st == 401 and '"code":89' in body, body)
+
+    # 5. the new token works for REST calls
+    tok = (acc["oauth_token"], acc["oauth_token_secret"])
+    st, _, body = sb.signed("GET", "/1.1/account/verify_credentials.json", *tok)
+    check("verify_credentials", st == 200 and json.loads(body)["screen_name"] == "djsandbox", body)
+    text = "Now playing <Ärtist> & Co - Tïtle on #Spinforge"
+    st, _, body = sb.signed("POST", "/1.1/statuses/update.json", *tok,
+                            body="status=" + quote(text, safe="-._~"))
+    tw = json.loads(body)
+    check("statuses/update", st == 200 and tw["text"] == text and tw["id_str"] == str(tw["id"])
+          and tw["user"]["screen_name"] == "djsandbox", body)
+    st, _, home = sb.call("GET", "/")
+    check("timeline page escapes text", st == 200 and "&lt;Ärtist&gt; &amp; Co" in home)
+
+    # 6. header written exactly like the C++ client's, pre-issued token
+    fixed = (CREDS["access_token"], CREDS["access_token_secret"])
+    url = API + "/1.1/statuses/user_timeline.json"
+    hdr = rfc_header("GET", url, *fixed, extra_params=[("count", "5")])
+    st, _, body = sb.call("GET", "/1.1/statuses/user_timeline.json?count=5",
+                          headers={"Authorization": hdr})
+    check("C++-style header", st == 200 and json.loads(body)[0]["text"] == text, body)
+
+
+def refusals(sb):
+    fixed = (CREDS["access_token"], CREDS["access_token_secret"])
+    vc = "/1.1/account/verify_credentials.json"
+    up = "/1.1/statuses/update.json"
+
+    def code(st, body, want_status, want_code, name):
+        check(name, st == want_status and body.startswith(ERR)
+              and json.loads(body)["errors"][0]["code"] == want_code, "%d %s" % (st, body))
+
+    code(*sb.signed("GET", vc, *fixed, consumer_secret="nope")[::2], 401, 32, "bad signature")
+    code(*sb.signed("GET", vc, "100001-unknown", "x")[::2], 401, 89, "unknown token")
+    code(*sb.signed("GET", vc, *fixed, timestamp=str(int(time.time()) - 1000))[::2],
+         401, 135, "timestamp")
+    code(*sb.call("GET", vc)[::2], 401, 32, "unsigned")
+
+    client = oauth1.Client(CREDS["consumer_key"], client_secret=CREDS["consumer_secret"],
+                           resource_owner_key=fixed[0], resource_owner_secret=fixed[1])
+    _, headers, _ = client.sign(API + vc)
+    first = sb.call("GET", vc, headers=headers)[0]
+    st, _, body = sb.call("GET", vc, headers=headers)
+    check("replayed nonce", first == 200, first)
+    code(st, body, 401, 32, "replayed nonce refused")
+
+    code(*sb.signed("POST", up, *fixed, body="status=")[::2], 403, 170, "empty status")
+    code(*sb.signed("POST", up, *fixed, body="status=" + quote("é" * 281))[::2],
+         403, 186, "too long")
+    st, _, body = sb.signed("POST", up, *fixed, body="status=" + quote("é" * 280))
+    check("280 code points accepted", st == 200, body)
+    code(*sb.signed("POST", up, *fixed, body="status=" + quote("é" * 280))[::2],
+         403, 187, "duplicate")
+    code(*sb.signed("GET", "/1.1/no/such/thing.json", *fixed)[::2], 404, 34, "unknown path")
+
+
+def transport(sb):
+    fixed = (CREDS["access_token"], CREDS["access_token_secret"])
+    vc = "/1.1/account/verify_credentials.json"
+    sb.plain("POST", "/__reset")
+    conn = sb.tunnel()
+    a = sb.signed("GET", vc, *fixed, conn=conn)[0]
+    b = sb.signed("GET", "/1.1/statuses/home_timeline.json", *fixed, conn=conn)[0]
+    conn.close()
+    sb.signed("GET", vc, *fixed)
+    log = json.loads(sb.plain("GET", "/__log")[1])
+    reqs = [e for e in log if e["method"] != "CONNECT"]
+    ids = [e["connection"] for e in reqs]
+    check("one tunnel, many requests", a == b == 200 and len(reqs) == 3
+          and ids[0] == ids[1] != ids[2] and reqs[1]["url"] == API + reqs[1]["path"]
+          and reqs[0]["verdict"] == "ok", json.dumps(reqs)[:400])
+
+    st, body = sb.plain("POST", "/__faults", json.dumps({"status": 503, "body": "down"}))
+    check("fault queued", st == 200 and json.loads(body) == {"ok": True, "queued": 1}, body)
+    st, _, body = sb.signed("GET", vc, *fixed)
+    check("fault 503", st == 503 and body == "down", "%d %s" % (st, body))
+    check("fault used once", sb.signed("GET", vc, *fixed)[0] == 200)
+
+    sb.plain("POST", "/__faults", json.dumps([{"revoke_token": True, "path": "verify"}]))
+    st, _, body = sb.signed("GET", vc, *fixed)
+    later = sb.signed("GET", vc, *fixed)[0]
+    sb.plain("POST", "/__reset")
+    check("revoked until reset", st == 401 and '"code":89' in body and later == 401
+          and sb.signed("GET", vc, *fixed)[0] == 200, body)
+
+
+def main():
+    signal.alarm(60)   # never hang a test run
+    sb = Sandbox()
+    try:
+        for part in (flow, refusals, transport):
+            try:
+                part(sb)
+            except Exception as e:  # a broken step ends its part, not the run
+                check(part.__name__, False, "raised %r" % e)
+    finally:
+        rc = sb.stop()
+    check("clean exit on SIGTERM", rc == 0, rc)
+    print("%d passed, %d failed" % (passed, failed))
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
