@@ -1,0 +1,48 @@
+#ifndef TRACKPOST_SANDBOX_SERVICE_H
+#define TRACKPOST_SANDBOX_SERVICE_H
+
+#include <sys/types.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+class twitterClient;
+
+// Runs the sandbox service as a child process on a free loopback port, and talks to its test
+// endpoints (request log, reset, faults) over plain HTTP.
+class SandboxService {
+public:
+    SandboxService() = default;
+    ~SandboxService();
+    SandboxService(const SandboxService&) = delete;
+    SandboxService& operator=(const SandboxService&) = delete;
+
+    // Starts the service and waits for its port; false with a reason in error() on failure.
+    bool start();
+    void stop();
+
+    int port() const { return port_; }
+    const std::string& error() const { return error_; }
+    static std::string caFile();
+    // The registered application, its user and the pre-issued access token.
+    static const nlohmann::json& credentials();
+
+    // Points a client at the service: proxy, CA and the application's credentials; with
+    // withToken, also the user's pre-issued access token.
+    void configure(twitterClient& client, bool withToken = true) const;
+
+    nlohmann::json log() const;
+    bool reset() const;
+    bool queueFault(const nlohmann::json& fault) const;
+
+private:
+    bool adminRequest(const std::string& method, const std::string& path, const std::string& body,
+                      std::string& response) const;
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string error_;
+    std::string stdoutFile_;
+};
+
+#endif

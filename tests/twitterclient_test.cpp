@@ -1,0 +1,489 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+#include "SandboxService.h"
+#include "twitterclient.h"
+#include "urlencode.h"
+
+using nlohmann::json;
+
+namespace {
+
+const char ERROR_PREFIX[] = "{\"errors\":[{";
+
+// One sandbox per test process, started on first use.
+SandboxService& sandbox() {
+    static SandboxService service;
+    static const bool started = service.start();
+    EXPECT_TRUE(started) << service.error();
+    return service;
+}
+
+// A loopback port with nothing listening on it.
+int closedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string response(twitterClient& c) {
+    std::string out;
+    c.getLastWebResponse(out);
+    return out;
+}
+
+std::string curlError(twitterClient& c) {
+    std::string out;
+    c.getLastCurlError(out);
+    return out;
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+class ClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GT(sandbox().port(), 0);
+        ASSERT_TRUE(sandbox().reset());
+        sandbox().configure(client);
+    }
+
+    // The requests the sandbox received, test endpoints and tunnels left out.
+    static json requests() {
+        json out = json::array();
+        for (const auto& entry : sandbox().log())
+            if (entry.at("method") != "CONNECT") out.push_back(entry);
+        return out;
+    }
+
+    static json lastRequest() {
+        const json all = requests();
+        return all.empty() ? json() : all.back();
+    }
+
+    twitterClient client;
+};
+
+const std::string API = "/1.1/";
+
+struct CallCase {
+    std::string name;
+    std::function<bool(twitterClient&)> call;
+    std::string method, path, body;
+};
+
+std::vector<std::string> numberedNames(int n) {
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i) names.push_back("user" + std::to_string(i));
+    return names;
+}
+
+std::string joinedNames(int n) {
+    std::string out;
+    for (const auto& name : numberedNames(n)) out += (out.empty() ? "" : "%2C") + name;
+    return out;
+}
+
+}  // namespace
+
+// Each call's method, URL and body as the sandbox received them, and its signature accepted.
+TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
+    using C = twitterClient;
+    const std::string filler = "text=dummy";
+    const CallCase cases[] = {
+        {"search", [](C& c) { return c.search("%23live%20set", "15"); }, "GET",
+         "search/tweets.json?q=%23live%20set&count=15", ""},
+        {"search without count", [](C& c) { return c.search("dj"); }, "GET",
+         "search/tweets.json?q=dj", ""},
+        {"statusUpdate", [](C& c) { return c.statusUpdate("a b&c"); }, "POST",
+         "statuses/update.json", "status=a%20b%26c"},
+        {"statusUpdate reply", [](C& c) { return c.statusUpdate("hi", "12345"); }, "POST",
+         "statuses/update.json", "status=hi&in_reply_to_status_id=12345"},
+        {"statusShowById", [](C& c) { return c.statusShowById("42"); }, "GET",
+         "statuses/show/42.json", ""},
+        {"statusDestroyById", [](C& c) { return c.statusDestroyById("42"); }, "DELETE",
+         "statuses/destroy/42.json", ""},
+        {"retweetById", [](C& c) { return c.retweetById("42"); }, "POST",
+         "statuses/retweet/42.json", filler},
+        {"timelineHomeGet", [](C& c) { return c.timelineHomeGet("7"); }, "GET",
+         "statuses/home_timeline.json?since_id=7", ""},
+        {"timelineHomeGet all", [](C& c) { return c.timelineHomeGet(); }, "GET",
+         "statuses/home_timeline.json", ""},
+        {"timelinePublicGet", [](C& c) { return c.timelinePublicGet(); }, "GET",
+         "statuses/public_timeline.json", ""},
+        {"featuredUsersGet", [](C& c) { return c.featuredUsersGet(); }, "GET",
+         "statuses/featured.json", ""},
+        {"timelineFriendsGet", [](C& c) { return c.timelineFriendsGet(); }, "GET",
+         "statuses/friends_timeline.json", ""},
+        {"mentionsGet", [](C& c) { return c.mentionsGet("9"); }, "GET",
+         "statuses/mentions_timeline.json?since_id=9", ""},
+        {"timelineUserGet all options", [](C& c) { return c.timelineUserGet(true, true, 500, "abc"); },
+         "GET", "statuses/user_timeline.json?screen_name=abc&count=200&include_rts=true&trim_user=true",
+         ""},
+        {"timelineUserGet bare", [](C& c) { return c.timelineUserGet(false, false, 0); }, "GET",
+         "statuses/user_timeline.json?", ""},
+        {"timelineUserGet 199", [](C& c) { return c.timelineUserGet(false, false, 199); }, "GET",
+         "statuses/user_timeline.json?&count=199", ""},
+        {"timelineUserGet 200", [](C& c) { return c.timelineUserGet(false, false, 200); }, "GET",
+         "statuses/user_timeline.json?&count=200", ""},
+        {"timelineUserGet user id", [](C& c) { return c.timelineUserGet(false, true, 5, "12", true); },
+         "GET", "statuses/user_timeline.json?user_id=12&count=5&include_rts=true", ""},
+        {"userLookup", [](C& c) { return c.userLookup({"a", "b"}); }, "POST", "users/lookup.json",
+         "screen_name=a%2Cb"},
+        {"userLookup caps at 100", [](C& c) { return c.userLookup(numberedNames(150), true); },
+         "POST", "users/lookup.json", "user_id=" + joinedNames(100)},
+        {"userGet", [](C& c) { return c.userGet("djsandbox"); }, "GET",
+         "users/show.json?screen_name=djsandbox", ""},
+        {"friendsGet", [](C& c) { return c.friendsGet("100001", true); }, "GET",
+         "statuses/friends.json?user_id=100001", ""},
+        {"followersGet", [](C& c) { return c.followersGet(); }, "GET", "statuses/followers.json", ""},
+        {"directMessageGet", [](C& c) { return c.directMessageGet(); }, "GET",
+         "direct_messages.json", ""},
+        {"directMessageSend", [](C& c) { return c.directMessageSend("friend", "see you at 10!"); },
+         "POST", "direct_messages/new.json?screen_name=friend", "text=see%20you%20at%2010%21"},
+        {"directMessageGetSent", [](C& c) { return c.directMessageGetSent(); }, "GET",
+         "direct_messages/sent.json", ""},
+        {"directMessageDestroyById", [](C& c) { return c.directMessageDestroyById("5"); }, "DELETE",
+         "direct_messages/destroy/5.json", ""},
+        {"friendshipCreate", [](C& c) { return c.friendshipCreate("friend"); }, "POST",
+         "friendships/create.json?screen_name=friend", filler},
+        {"friendshipDestroy", [](C& c) { return c.friendshipDestroy("77", true); }, "DELETE",
+         "friendships/destroy.json?user_id=77", ""},
+        {"friendshipShow", [](C& c) { return c.friendshipShow("friend"); }, "GET",
+         "friendships/show.json?target_screen_name=friend", ""},
+        {"friendshipShow id", [](C& c) { return c.friendshipShow("77", true); }, "GET",
+         "friendships/show.json?target_id=77", ""},
+        {"friendshipShow no user", [](C& c) { return c.friendshipShow(""); }, "GET",
+         "friendships/show.json", ""},
+        {"friendsIdsGet", [](C& c) { return c.friendsIdsGet("3", "friend"); }, "GET",
+         "friends/ids.json?screen_name=friend&cursor=3", ""},
+        {"friendsIdsGet cursor only", [](C& c) { return c.friendsIdsGet("3", ""); }, "GET",
+         "friends/ids.json?cursor=3", ""},
+        {"followersIdsGet", [](C& c) { return c.followersIdsGet("", "77", true); }, "GET",
+         "followers/ids.json?user_id=77", ""},
+        {"accountRateLimitGet", [](C& c) { return c.accountRateLimitGet(); }, "GET",
+         "account/rate_limit_status.json", ""},
+        {"accountVerifyCredGet", [](C& c) { return c.accountVerifyCredGet(); }, "GET",
+         "account/verify_credentials.json", ""},
+        {"favoriteGet", [](C& c) { return c.favoriteGet(); }, "GET", "favorites.json", ""},
+        {"favoriteCreate", [](C& c) { return c.favoriteCreate("42"); }, "POST",
+         "favorites/create/42.json", filler},
+        {"favoriteDestroy", [](C& c) { return c.favoriteDestroy("42"); }, "DELETE",
+         "favorites/destroy/42.json", ""},
+        {"blockCreate", [](C& c) { return c.blockCreate("troll"); }, "POST",
+         "blocks/create/troll.json", filler},
+        {"blockDestroy", [](C& c) { return c.blockDestroy("troll"); }, "DELETE",
+         "blocks/destroy/troll.json", ""},
+        {"blockListGet bare", [](C& c) { return c.blockListGet("", false, false); }, "GET",
+         "blocks/list.json", ""},
+        {"blockListGet", [](C& c) { return c.blockListGet("7", false, true); }, "GET",
+         "blocks/list.json?skip_status=true&cursor=7", ""},
+        {"blockListGet all", [](C& c) { return c.blockListGet("7", true, true); }, "GET",
+         "blocks/list.json?include_entities=true&skip_status=true&cursor=7", ""},
+        {"blockIdsGet", [](C& c) { return c.blockIdsGet("", true); }, "GET",
+         "blocks/ids.json?stringify_ids=true", ""},
+        {"blockIdsGet cursor", [](C& c) { return c.blockIdsGet("8", true); }, "GET",
+         "blocks/ids.json?stringify_ids=true&cursor=8", ""},
+        {"savedSearchGet", [](C& c) { return c.savedSearchGet(); }, "GET", "saved_searches.json", ""},
+        {"savedSearchShow", [](C& c) { return c.savedSearchShow("3"); }, "GET",
+         "saved_searches/show/3.json", ""},
+        {"savedSearchCreate", [](C& c) { return c.savedSearchCreate("#live set"); }, "POST",
+         "saved_searches/create.json", "query=%23live%20set"},
+        {"savedSearchDestroy", [](C& c) { return c.savedSearchDestroy("3"); }, "DELETE",
+         "saved_searches/destroy/3.json", ""},
+        {"trendsGet", [](C& c) { return c.trendsGet(); }, "GET", "trends.json", ""},
+        {"trendsDailyGet", [](C& c) { return c.trendsDailyGet(); }, "GET", "trends/daily.json", ""},
+        {"trendsWeeklyGet", [](C& c) { return c.trendsWeeklyGet(); }, "GET", "trends/weekly.json", ""},
+        {"trendsCurrentGet", [](C& c) { return c.trendsCurrentGet(); }, "GET",
+         "trends/current.json", ""},
+        {"trendsAvailableGet", [](C& c) { return c.trendsAvailableGet(); }, "GET",
+         "trends/available.json", ""},
+    };
+
+    size_t seen = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.call(client)) << curlError(client);
+        const json all = requests();
+        ASSERT_EQ(all.size(), seen + 1) << "exactly one request per call";
+        seen = all.size();
+        const json& got = all.back();
+        EXPECT_EQ(got.at("method"), c.method);
+        EXPECT_EQ(got.at("path"), API + c.path);
+        EXPECT_EQ(got.at("body"), c.body);
+        EXPECT_NE(got.at("status"), 401) << got.at("verdict") << ": " << response(client);
+        EXPECT_FALSE(startsWith(response(client), "{\"errors\":[{\"code\":32"));
+    }
+}
+
+TEST_F(ClientTest, GuardsRefuseWithoutARequest) {
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    const std::string before = response(client);
+    const size_t count = requests().size();
+
+    const std::function<bool(twitterClient&)> guarded[] = {
+        [](twitterClient& c) { return c.statusUpdate(""); },
+        [](twitterClient& c) { return c.statusShowById(""); },
+        [](twitterClient& c) { return c.statusDestroyById(""); },
+        [](twitterClient& c) { return c.retweetById(""); },
+        [](twitterClient& c) { return c.userLookup({}); },
+        [](twitterClient& c) { return c.userGet(""); },
+        [](twitterClient& c) { return c.directMessageSend("", "text"); },
+        [](twitterClient& c) { return c.directMessageSend("friend", ""); },
+        [](twitterClient& c) { return c.directMessageDestroyById(""); },
+        [](twitterClient& c) { return c.friendshipCreate(""); },
+        [](twitterClient& c) { return c.friendshipDestroy(""); },
+    };
+    for (size_t i = 0; i < std::size(guarded); ++i) {
+        EXPECT_FALSE(guarded[i](client)) << "guard " << i;
+        EXPECT_EQ(response(client), before) << "guard " << i;
+    }
+    EXPECT_EQ(requests().size(), count);
+}
+
+TEST_F(ClientTest, Utf8StatusArrivesExactlyAsTyped) {
+    const std::string text = "Now playing Bj\xC3\xB6rk & Co \xE2\x80\x94 100% #live";
+    ASSERT_TRUE(client.statusUpdate(text)) << curlError(client);
+    EXPECT_EQ(lastRequest().at("body"),
+              "status=Now%20playing%20Bj%C3%B6rk%20%26%20Co%20%E2%80%94%20100%25%20%23live");
+    const json tweet = json::parse(response(client));
+    EXPECT_EQ(tweet.at("text"), text);
+}
+
+TEST_F(ClientTest, PinFlowLogsInAndTheNewTokenIsAccepted) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    const auto& creds = SandboxService::credentials();
+    fresh.setTwitterUsername(creds.at("screen_name"));
+    fresh.setTwitterPassword(creds.at("password"));
+
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl)) << curlError(fresh);
+    std::string requestToken;
+    fresh.getOAuth().getOAuthTokenKey(requestToken);
+    ASSERT_FALSE(requestToken.empty());
+    EXPECT_EQ(authorizeUrl, "https://api.twitter.com/oauth/authorize?oauth_token=" + requestToken);
+
+    ASSERT_TRUE(fresh.oAuthHandlePIN(authorizeUrl)) << response(fresh);
+    std::string pin;
+    fresh.getOAuth().getOAuthPin(pin);
+    EXPECT_EQ(pin.size(), 7u);
+
+    ASSERT_TRUE(fresh.oAuthAccessToken()) << curlError(fresh);
+    std::string token, secret, screenName;
+    fresh.getOAuth().getOAuthTokenKey(token);
+    fresh.getOAuth().getOAuthTokenSecret(secret);
+    fresh.getOAuth().getOAuthScreenName(screenName);
+    EXPECT_NE(token, requestToken);
+    EXPECT_FALSE(secret.empty());
+    EXPECT_EQ(screenName, creds.at("screen_name"));
+
+    ASSERT_TRUE(fresh.accountVerifyCredGet());
+    EXPECT_FALSE(startsWith(response(fresh), ERROR_PREFIX)) << response(fresh);
+    ASSERT_TRUE(fresh.statusUpdate("First post after login"));
+    EXPECT_FALSE(startsWith(response(fresh), ERROR_PREFIX)) << response(fresh);
+
+    // The login form went out with the authorize page's cookie and the header the PIN needs.
+    const json all = requests();
+    bool sawLogin = false, sawVerifier = false;
+    for (const auto& r : all) {
+        if (r.at("method") == "POST" && startsWith(r.at("path"), "/oauth/authorize")) {
+            sawLogin = true;
+            EXPECT_TRUE(r.at("headers").contains("Cookie")) << r.dump();
+        }
+        if (startsWith(r.at("path"), "/oauth/access_token"))
+            sawVerifier = r.at("headers").value("Authorization", "").find(
+                              "oauth_verifier=\"" + pin + "\"") != std::string::npos;
+    }
+    EXPECT_TRUE(sawLogin);
+    EXPECT_TRUE(sawVerifier);
+}
+
+TEST_F(ClientTest, WrongPinIsAnsweredButChangesNoToken) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    std::string authorizeUrl, requestToken, requestSecret;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    fresh.getOAuth().getOAuthTokenKey(requestToken);
+    fresh.getOAuth().getOAuthTokenSecret(requestSecret);
+
+    fresh.getOAuth().setOAuthPin("0000000");
+    ASSERT_TRUE(fresh.oAuthAccessToken()) << "an error answer is a completed transfer";
+    EXPECT_TRUE(startsWith(response(fresh), ERROR_PREFIX)) << response(fresh);
+    std::string token, secret;
+    fresh.getOAuth().getOAuthTokenKey(token);
+    fresh.getOAuth().getOAuthTokenSecret(secret);
+    EXPECT_EQ(token, requestToken);
+    EXPECT_EQ(secret, requestSecret);
+}
+
+TEST_F(ClientTest, RequestTokenAnswerWithoutATokenGivesAnEmptyAuthorizeToken) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    ASSERT_TRUE(sandbox().queueFault({{"path", "request_token"}, {"status", 500},
+                                      {"body", "Internal error"}}));
+    std::string authorizeUrl = "stale";
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    EXPECT_EQ(authorizeUrl, "https://api.twitter.com/oauth/authorize?oauth_token=");
+}
+
+TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    fresh.getOAuth().setOAuthPin("keep");
+
+    const std::string pages[] = {
+        "<input name=\"authenticity_token\" type=\"hidden\" value=\"abc\">",  // no oauth_token
+        "<input name=\"authenticity_token\" type=\"hidden\" value=\"abc",       // no end tag
+        "<html>Maintenance</html>",
+    };
+    for (const auto& page : pages) {
+        ASSERT_TRUE(sandbox().queueFault({{"path", "/oauth/authorize"}, {"status", 200},
+                                          {"body", page}}));
+        EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl)) << page;
+        std::string pin;
+        fresh.getOAuth().getOAuthPin(pin);
+        EXPECT_EQ(pin, "keep");
+    }
+    for (const auto& r : requests())
+        EXPECT_NE(r.at("method"), "POST") << r.at("path");
+}
+
+TEST_F(ClientTest, LoginWithAWrongPasswordGivesNoPin) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    fresh.setTwitterUsername("djsandbox");
+    fresh.setTwitterPassword("wrong&password=1");
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
+    EXPECT_NE(lastRequest().at("body").get<std::string>().find(
+                  "session[password]=wrong&password=1"),
+              std::string::npos)
+        << "form values go out unencoded";
+}
+
+TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {
+    client.getOAuth().setConsumerSecret("not-the-secret");
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_TRUE(startsWith(response(client), "{\"errors\":[{\"code\":32")) << response(client);
+    EXPECT_EQ(lastRequest().at("status"), 401);
+    EXPECT_EQ(curlError(client), "");
+}
+
+TEST_F(ClientTest, TransferFailuresReturnFalseWithLibcurlsMessage) {
+    struct Case {
+        std::string name;
+        std::function<void(twitterClient&)> arrange;
+        std::string messagePart;
+    };
+    const Case cases[] = {
+        {"refused connection",
+         [](twitterClient& c) { c.setProxyServerPort(std::to_string(closedPort())); }, "onnect"},
+        {"untrusted certificate",
+         [](twitterClient& c) { c.setCaInfo("/etc/ssl/certs/ca-certificates.crt"); }, "SSL"},
+        {"truncated body",
+         [](twitterClient&) { sandbox().queueFault({{"truncate", true}}); }, "transfer closed"},
+        {"connection reset", [](twitterClient&) { sandbox().queueFault({{"reset", true}}); }, ""},
+        {"endless body",
+         [](twitterClient&) { sandbox().queueFault({{"large", 20 * 1024 * 1024}}); }, "writ"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        twitterClient failing;
+        sandbox().configure(failing);
+        c.arrange(failing);
+        EXPECT_FALSE(failing.accountVerifyCredGet());
+        const std::string message = curlError(failing);
+        EXPECT_FALSE(message.empty());
+        EXPECT_LE(message.size(), 1023u);
+        EXPECT_NE(message.find(c.messagePart), std::string::npos) << message;
+        EXPECT_LE(response(failing).size(), twitterClient::MAX_RESPONSE_BYTES);
+    }
+}
+
+TEST_F(ClientTest, StalledAnswerFailsAtTheStallLimit) {
+    ASSERT_TRUE(sandbox().queueFault({{"stall", 90}}));
+    EXPECT_FALSE(client.accountVerifyCredGet());
+    EXPECT_NE(curlError(client).find("too slow"), std::string::npos) << curlError(client);
+}
+
+TEST_F(ClientTest, SettingsStoredBetweenRequestsTakeEffectAtTheNext) {
+    const std::string goodPort = std::to_string(sandbox().port());
+    client.setProxyServerPort(std::to_string(closedPort()));
+    EXPECT_FALSE(client.accountVerifyCredGet());
+
+    client.setProxyServerPort("");  // ignored: the bad port stays
+    EXPECT_FALSE(client.accountVerifyCredGet());
+
+    client.setProxyServerPort(goodPort);
+    EXPECT_TRUE(client.accountVerifyCredGet()) << curlError(client);
+    EXPECT_EQ(client.getProxyServerPort(), goodPort);
+
+    client.setInterface("no-such-if0");
+    EXPECT_FALSE(client.accountVerifyCredGet());
+    EXPECT_NE(curlError(client).find("no-such-if0"), std::string::npos) << curlError(client);
+}
+
+TEST_F(ClientTest, MethodOptionsDoNotLeakIntoTheNextRequest) {
+    ASSERT_TRUE(client.statusDestroyById("1"));
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    ASSERT_TRUE(client.statusUpdate("one post"));
+    ASSERT_TRUE(client.trendsGet());
+    const json all = requests();
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0].at("method"), "DELETE");
+    for (size_t i : {1u, 3u}) {
+        EXPECT_EQ(all[i].at("method"), "GET");
+        EXPECT_EQ(all[i].at("body"), "");
+        EXPECT_FALSE(all[i].at("headers").contains("Content-Length")) << all[i].dump();
+    }
+    EXPECT_EQ(all[2].at("method"), "POST");
+}
+
+TEST_F(ClientTest, OneConnectionServesManyRequestsAndKeepsOnlyTheLastBody) {
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    const std::string first = response(client);
+    ASSERT_TRUE(client.trendsAvailableGet());
+    EXPECT_NE(response(client), first);
+    EXPECT_EQ(response(client).find(first), std::string::npos);
+    const json all = requests();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].at("connection"), all[1].at("connection"));
+}
+
+TEST_F(ClientTest, CloneKeepsProxyAndTokenButNotTheInterface) {
+    client.setInterface("127.0.0.1");
+    ASSERT_TRUE(client.accountVerifyCredGet()) << curlError(client);
+    const std::string original = response(client);
+
+    std::unique_ptr<twitterClient> copy(client.clone());
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->isCurlInit());
+    EXPECT_EQ(copy->getInterface(), "");
+    EXPECT_EQ(copy->getProxyServerIp(), client.getProxyServerIp());
+    EXPECT_EQ(copy->getProxyServerPort(), client.getProxyServerPort());
+    EXPECT_EQ(response(*copy), "");
+    std::string token;
+    copy->getOAuth().getOAuthTokenKey(token);
+    EXPECT_EQ(token, SandboxService::credentials().at("access_token"));
+
+    ASSERT_TRUE(copy->statusUpdate("from the clone")) << curlError(*copy);
+    EXPECT_FALSE(startsWith(response(*copy), ERROR_PREFIX)) << response(*copy);
+    EXPECT_EQ(response(client), original);
+}

@@ -1,0 +1,624 @@
+#include "twitterclient.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "urlencode.h"
+
+using namespace twitterClientDefaults;
+using namespace twitterDefaults;
+using namespace oAuthLibDefaults;
+using namespace oAuthTwitterApiUrls;
+
+namespace {
+
+const char FILLER_WORD[] = "dummy";
+const char TRUE_VALUE[] = "true";
+const char LIST_SEPARATOR[] = ",";
+const size_t USER_LOOKUP_LIMIT = 100;
+const unsigned int TWEET_COUNT_LIMIT = 200;
+
+// The body of calls that need one but carry no data of their own.
+std::string fillerBody() { return TWITTER_TEXTSTRING + urlencode(FILLER_WORD); }
+
+// "?since_id=ID", or nothing without an id.
+std::string sinceQuery(const std::string& sinceId) {
+    return sinceId.empty() ? std::string() : TWITTER_URL_SEP_QUES + TWITTER_SINCEID + sinceId;
+}
+
+// Adds "name=value" to a parameter text, after an "&" when the text is not empty.
+void appendParam(std::string& params, const std::string& item) {
+    if (!params.empty()) params += TWITTER_URL_SEP_AMP;
+    params += item;
+}
+
+// The text between the first startMarker and the next endMarker after it.
+bool textBetween(const std::string& text, const std::string& startMarker,
+                 const std::string& endMarker, std::string& out) {
+    const size_t start = text.find(startMarker);
+    if (start == std::string::npos) return false;
+    const size_t from = start + startMarker.size();
+    const size_t end = text.find(endMarker, from);
+    if (end == std::string::npos) return false;
+    out = text.substr(from, end - from);
+    return true;
+}
+
+}  // namespace
+
+void utilMakeCurlParams(std::string& outStr, const std::string& inParam1,
+                        const std::string& inParam2) {
+    outStr = inParam1 + TWITTER_COLON + inParam2;
+}
+
+void utilMakeUrlForUser(std::string& outUrl, const std::string& baseUrl,
+                        const std::string& userInfo, const bool isUserId) {
+    outUrl = baseUrl;
+    if (userInfo.empty()) return;
+    outUrl += TWITTER_URL_SEP_QUES;
+    outUrl += isUserId ? TWITTER_USERID : TWITTER_SCREENNAME;
+    outUrl += userInfo;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and settings
+
+twitterClient::twitterClient()
+    : curlHandle(nullptr),
+      errorBuffer(nullptr),
+      proxyParamsSet(false),
+      loginParamsSet(false),
+      callbackParamsSet(false),
+      interfaceParamsSet(false),
+      caInfoParamsSet(false),
+      apiFormatType(0),
+      protocolType(0) {
+    errorBuffer = static_cast<char*>(std::malloc(CURL_ERROR_BUFFER_SIZE));
+    if (errorBuffer) std::memset(errorBuffer, 0, CURL_ERROR_BUFFER_SIZE);
+
+    curlHandle = curl_easy_init();
+    if (curlHandle) {
+        // Peer and host verification stay on. A dead or stalled connection must fail in
+        // bounded time, without signals, since the host runs us on its own threads.
+        curl_easy_setopt(curlHandle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curlHandle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+        curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, STALL_LIMIT_SECONDS);
+    }
+}
+
+twitterClient::~twitterClient() {
+    if (curlHandle) {
+        curl_easy_cleanup(curlHandle);
+        curlHandle = nullptr;
+    }
+    std::free(errorBuffer);
+    errorBuffer = nullptr;
+}
+
+twitterClient* twitterClient::clone() {
+    twitterClient* copy = new (std::nothrow) twitterClient();
+    if (!copy) return nullptr;
+    copy->setProxyServerIp(proxyServerIp);
+    copy->setProxyServerPort(proxyServerPort);
+    copy->setProxyUserName(proxyUserName);
+    copy->setProxyPassword(proxyPassword);
+    copy->setTwitterUsername(twitterUsername);
+    copy->setTwitterPassword(twitterPassword);
+    copy->setCaInfo(caInfo);
+    copy->oAuthObj = oAuthObj.clone();
+    return copy;
+}
+
+bool twitterClient::isCurlInit() { return curlHandle != nullptr; }
+
+std::string& twitterClient::getProxyServerIp() { return proxyServerIp; }
+std::string& twitterClient::getProxyServerPort() { return proxyServerPort; }
+std::string& twitterClient::getProxyUserName() { return proxyUserName; }
+std::string& twitterClient::getProxyPassword() { return proxyPassword; }
+std::string& twitterClient::getTwitterUsername() { return twitterUsername; }
+std::string& twitterClient::getTwitterPassword() { return twitterPassword; }
+std::string& twitterClient::getInterface() { return interfaceName; }
+std::string& twitterClient::getCaInfo() { return caInfo; }
+
+namespace {
+
+// Stores a non-empty value and marks its option group for pushing at the next request.
+void storeSetting(std::string& field, bool& pushedFlag, const std::string& value) {
+    if (value.empty()) return;
+    field = value;
+    pushedFlag = false;
+}
+
+}  // namespace
+
+void twitterClient::setProxyServerIp(const std::string& v) { storeSetting(proxyServerIp, proxyParamsSet, v); }
+void twitterClient::setProxyServerPort(const std::string& v) { storeSetting(proxyServerPort, proxyParamsSet, v); }
+void twitterClient::setProxyUserName(const std::string& v) { storeSetting(proxyUserName, proxyParamsSet, v); }
+void twitterClient::setProxyPassword(const std::string& v) { storeSetting(proxyPassword, proxyParamsSet, v); }
+void twitterClient::setTwitterUsername(const std::string& v) { storeSetting(twitterUsername, loginParamsSet, v); }
+void twitterClient::setTwitterPassword(const std::string& v) { storeSetting(twitterPassword, loginParamsSet, v); }
+void twitterClient::setInterface(const std::string& v) { storeSetting(interfaceName, interfaceParamsSet, v); }
+void twitterClient::setCaInfo(const std::string& v) { storeSetting(caInfo, caInfoParamsSet, v); }
+
+oAuth& twitterClient::getOAuth() { return oAuthObj; }
+
+void twitterClient::getLastWebResponse(std::string& outWebResp) { outWebResp = callbackData; }
+
+void twitterClient::getLastCurlError(std::string& outErrResp) {
+    if (!errorBuffer) {
+        outErrResp.clear();
+        return;
+    }
+    errorBuffer[CURL_ERROR_BUFFER_SIZE - 1] = '\0';
+    outErrResp = errorBuffer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transport
+
+void twitterClient::clearCurlCallbackBuffers() {
+    callbackData.clear();
+    if (errorBuffer) std::memset(errorBuffer, 0, CURL_ERROR_BUFFER_SIZE);
+}
+
+void twitterClient::prepareStandardParams() {
+    if (!curlHandle) return;
+    curl_easy_setopt(curlHandle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+    curl_easy_setopt(curlHandle, CURLOPT_ACCEPT_ENCODING, "");
+    clearCurlCallbackBuffers();
+    prepareCurlInterface();
+    prepareCurlProxy();
+    prepareCurlCallback();
+    prepareCurlUserPass();
+    prepareCurlCaInfo();
+}
+
+void twitterClient::prepareCurlInterface() {
+    if (interfaceParamsSet) return;
+    curl_easy_setopt(curlHandle, CURLOPT_INTERFACE, static_cast<char*>(nullptr));
+    if (!interfaceName.empty()) curl_easy_setopt(curlHandle, CURLOPT_INTERFACE, interfaceName.c_str());
+    interfaceParamsSet = true;
+}
+
+void twitterClient::prepareCurlProxy() {
+    if (proxyParamsSet) return;
+    curl_easy_setopt(curlHandle, CURLOPT_PROXY, static_cast<char*>(nullptr));
+    curl_easy_setopt(curlHandle, CURLOPT_PROXYUSERPWD, static_cast<char*>(nullptr));
+    curl_easy_setopt(curlHandle, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+
+    // An empty proxy text switches proxies off, those of the environment included.
+    std::string proxy;
+    if (!proxyServerIp.empty()) utilMakeCurlParams(proxy, proxyServerIp, proxyServerPort);
+    curl_easy_setopt(curlHandle, CURLOPT_PROXY, proxy.c_str());
+
+    if (!proxyUserName.empty() && !proxyPassword.empty()) {
+        std::string userPass;
+        utilMakeCurlParams(userPass, proxyUserName, proxyPassword);
+        curl_easy_setopt(curlHandle, CURLOPT_PROXYUSERPWD, userPass.c_str());
+    }
+    proxyParamsSet = true;
+}
+
+void twitterClient::prepareCurlCallback() {
+    if (callbackParamsSet) return;
+    curl_easy_setopt(curlHandle, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curlHandle, CURLOPT_WRITEFUNCTION, curlCallback);
+    curl_easy_setopt(curlHandle, CURLOPT_WRITEDATA, this);
+    callbackParamsSet = true;
+}
+
+void twitterClient::prepareCurlUserPass() {
+    if (loginParamsSet) return;
+    curl_easy_setopt(curlHandle, CURLOPT_USERPWD, "");
+    if (!twitterUsername.empty()) {
+        std::string userPass;
+        utilMakeCurlParams(userPass, twitterUsername, twitterPassword);
+        curl_easy_setopt(curlHandle, CURLOPT_USERPWD, userPass.c_str());
+    }
+    loginParamsSet = true;
+}
+
+void twitterClient::prepareCurlCaInfo() {
+    if (caInfoParamsSet) return;
+    if (!caInfo.empty()) curl_easy_setopt(curlHandle, CURLOPT_CAINFO, caInfo.c_str());
+    caInfoParamsSet = true;
+}
+
+size_t twitterClient::curlCallback(char* data, size_t size, size_t nmemb, void* userData) {
+    if (!data || !userData) return 0;
+    const size_t n = size * nmemb;
+    if (n == 0) return 0;
+    return static_cast<size_t>(static_cast<twitterClient*>(userData)->saveLastWebResponse(data, n));
+}
+
+int twitterClient::saveLastWebResponse(char*& data, size_t size) {
+    if (!data || size == 0) return 0;
+    // Refusing the chunk ends the transfer with a write error: no endless body is collected.
+    if (size > MAX_RESPONSE_BYTES - callbackData.size()) return 0;
+    callbackData.append(data, size);
+    return static_cast<int>(size);
+}
+
+bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader) {
+    curl_slist* headerList = nullptr;
+    if (!oAuthHttpHeader.empty()) {
+        headerList = curl_slist_append(nullptr, oAuthHttpHeader.c_str());
+        if (headerList) curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, headerList);
+    }
+    const CURLcode result = curl_easy_perform(curlHandle);
+    // The handle must never point at a freed list.
+    curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    curl_slist_free_all(headerList);
+    return result == CURLE_OK;
+}
+
+bool twitterClient::performSigned(eOAuthHttpRequestType type, const std::string& url,
+                                  const std::string& body) {
+    if (!curlHandle) return false;
+    prepareStandardParams();
+
+    std::string header;
+    oAuthObj.getOAuthHeader(type, url, body, header, false);
+
+    switch (type) {
+        case eOAuthRequestGet:
+            curl_easy_setopt(curlHandle, CURLOPT_HTTPGET, 1L);
+            curl_easy_setopt(curlHandle, CURLOPT_URL, url.c_str());
+            break;
+        case eOAuthRequestPost:
+            curl_easy_setopt(curlHandle, CURLOPT_POST, 1L);
+            curl_easy_setopt(curlHandle, CURLOPT_URL, url.c_str());
+            // Always a body, even an empty one: without it libcurl would read one from stdin.
+            curl_easy_setopt(curlHandle, CURLOPT_COPYPOSTFIELDS, body.c_str());
+            break;
+        case eOAuthRequestDelete:
+            curl_easy_setopt(curlHandle, CURLOPT_CUSTOMREQUEST, "DELETE");
+            curl_easy_setopt(curlHandle, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curlHandle, CURLOPT_COPYPOSTFIELDS, "");
+            break;
+    }
+    return performWithHeader(header);
+}
+
+bool twitterClient::performGet(const std::string& getUrl) {
+    return performSigned(eOAuthRequestGet, getUrl, "");
+}
+
+bool twitterClient::performPost(const std::string& postUrl, std::string dataStr) {
+    return performSigned(eOAuthRequestPost, postUrl, dataStr);
+}
+
+bool twitterClient::performDelete(const std::string& deleteUrl) {
+    return performSigned(eOAuthRequestDelete, deleteUrl, "");
+}
+
+bool twitterClient::performGetInternal(const std::string& getUrl,
+                                       const std::string& oAuthHttpHeader) {
+    if (!curlHandle) return false;
+    prepareStandardParams();
+    curl_easy_setopt(curlHandle, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curlHandle, CURLOPT_URL, getUrl.c_str());
+    return performWithHeader(oAuthHttpHeader);
+}
+
+// ---------------------------------------------------------------------------------------------
+// REST API v1.1
+
+std::string twitterClient::apiUrl(const std::string& path) const {
+    return TWITTER_PROTOCOLS[protocolType] + path + TWITTER_EXTENSIONFORMATS[apiFormatType];
+}
+
+std::string twitterClient::apiUrl(const std::string& path, const std::string& id) const {
+    return TWITTER_PROTOCOLS[protocolType] + path + id + TWITTER_EXTENSIONFORMATS[apiFormatType];
+}
+
+bool twitterClient::search(const std::string& searchQuery, const std::string& resultCount) {
+    // The query is expected percent-encoded already; the count is encoded here.
+    std::string url = apiUrl(TWITTER_SEARCH_URL) + TWITTER_URL_SEP_QUES +
+                      TWITTER_SEARCHQUERYSTRING + searchQuery;
+    if (!resultCount.empty())
+        url += TWITTER_URL_SEP_AMP + TWITTER_COUNT + urlencode(resultCount);
+    return performGet(url);
+}
+
+bool twitterClient::statusUpdate(const std::string& newStatus, const std::string& statusId) {
+    if (newStatus.empty()) return false;
+    std::string body = TWITTER_STATUSSTRING + urlencode(newStatus);
+    if (!statusId.empty())
+        body += TWITTER_URL_SEP_AMP + TWITTER_INREPLYTOSTATUSID + urlencode(statusId);
+    return performPost(apiUrl(TWITTER_STATUSUPDATE_URL), body);
+}
+
+bool twitterClient::statusShowById(const std::string& statusId) {
+    if (statusId.empty()) return false;
+    return performGet(apiUrl(TWITTER_STATUSSHOW_URL, statusId));
+}
+
+bool twitterClient::statusDestroyById(const std::string& statusId) {
+    if (statusId.empty()) return false;
+    return performDelete(apiUrl(TWITTER_STATUDESTROY_URL, statusId));
+}
+
+bool twitterClient::retweetById(const std::string& statusId) {
+    if (statusId.empty()) return false;
+    return performPost(apiUrl(TWITTER_RETWEET_URL, statusId), fillerBody());
+}
+
+bool twitterClient::timelineHomeGet(const std::string& sinceId) {
+    return performGet(apiUrl(TWITTER_HOME_TIMELINE_URL) + sinceQuery(sinceId));
+}
+
+bool twitterClient::timelinePublicGet() { return performGet(apiUrl(TWITTER_PUBLIC_TIMELINE_URL)); }
+
+bool twitterClient::featuredUsersGet() { return performGet(apiUrl(TWITTER_FEATURED_USERS_URL)); }
+
+bool twitterClient::timelineFriendsGet() {
+    return performGet(apiUrl(TWITTER_FRIENDS_TIMELINE_URL));
+}
+
+bool twitterClient::mentionsGet(const std::string& sinceId) {
+    return performGet(apiUrl(TWITTER_MENTIONS_URL) + sinceQuery(sinceId));
+}
+
+bool twitterClient::timelineUserGet(const bool trimUser, const bool includeRetweets,
+                                    const unsigned int tweetCount, const std::string& userInfo,
+                                    const bool isUserId) {
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_USERTIMELINE_URL), userInfo, isUserId);
+    // The URL always ends in a query that the parameters below extend with "&".
+    if (userInfo.empty()) url += TWITTER_URL_SEP_QUES;
+    if (tweetCount != 0)
+        url += TWITTER_URL_SEP_AMP + TWITTER_COUNT +
+               std::to_string(std::min(tweetCount, TWEET_COUNT_LIMIT));
+    if (includeRetweets) url += TWITTER_URL_SEP_AMP + TWITTER_INCRETWEETS;
+    if (trimUser) url += TWITTER_URL_SEP_AMP + TWITTER_TRIMUSER;
+    return performGet(url);
+}
+
+bool twitterClient::userLookup(const std::vector<std::string>& userInfo, const bool isUserId) {
+    if (userInfo.empty()) return false;
+    std::string joined;
+    const size_t count = std::min(userInfo.size(), USER_LOOKUP_LIMIT);
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) joined += LIST_SEPARATOR;
+        joined += userInfo[i];
+    }
+    const std::string body = (isUserId ? TWITTER_USERID : TWITTER_SCREENNAME) + urlencode(joined);
+    return performPost(apiUrl(TWITTER_LOOKUPUSERS_URL), body);
+}
+
+bool twitterClient::userGet(const std::string& userInfo, const bool isUserId) {
+    if (userInfo.empty()) return false;
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_SHOWUSERS_URL), userInfo, isUserId);
+    return performGet(url);
+}
+
+bool twitterClient::friendsGet(const std::string& userInfo, const bool isUserId) {
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_SHOWFRIENDS_URL), userInfo, isUserId);
+    return performGet(url);
+}
+
+bool twitterClient::followersGet(const std::string& userInfo, const bool isUserId) {
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_SHOWFOLLOWERS_URL), userInfo, isUserId);
+    return performGet(url);
+}
+
+bool twitterClient::directMessageGet(const std::string& sinceId) {
+    return performGet(apiUrl(TWITTER_DIRECTMESSAGES_URL) + sinceQuery(sinceId));
+}
+
+bool twitterClient::directMessageSend(const std::string& userInfo, const std::string& dMsg,
+                                      const bool isUserId) {
+    if (userInfo.empty() || dMsg.empty()) return false;
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_DIRECTMESSAGENEW_URL), userInfo, isUserId);
+    return performPost(url, TWITTER_TEXTSTRING + urlencode(dMsg));
+}
+
+bool twitterClient::directMessageGetSent() {
+    return performGet(apiUrl(TWITTER_DIRECTMESSAGESSENT_URL));
+}
+
+bool twitterClient::directMessageDestroyById(const std::string& dMsgId) {
+    if (dMsgId.empty()) return false;
+    return performDelete(apiUrl(TWITTER_DIRECTMESSAGEDESTROY_URL, dMsgId));
+}
+
+bool twitterClient::friendshipCreate(const std::string& userInfo, const bool isUserId) {
+    if (userInfo.empty()) return false;
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_FRIENDSHIPSCREATE_URL), userInfo, isUserId);
+    return performPost(url, fillerBody());
+}
+
+bool twitterClient::friendshipDestroy(const std::string& userInfo, const bool isUserId) {
+    if (userInfo.empty()) return false;
+    std::string url;
+    utilMakeUrlForUser(url, apiUrl(TWITTER_FRIENDSHIPSDESTROY_URL), userInfo, isUserId);
+    return performDelete(url);
+}
+
+bool twitterClient::friendshipShow(const std::string& userInfo, const bool isUserId) {
+    std::string url = apiUrl(TWITTER_FRIENDSHIPSSHOW_URL);
+    if (!userInfo.empty())
+        url += TWITTER_URL_SEP_QUES + (isUserId ? TWITTER_TARGETUSERID : TWITTER_TARGETSCREENNAME) +
+               userInfo;
+    return performGet(url);
+}
+
+namespace {
+
+// The user query, then the cursor; the cursor opens the query when there is no user.
+std::string idsUrl(const std::string& base, const std::string& nextCursor,
+                   const std::string& userInfo, const bool isUserId) {
+    std::string url;
+    utilMakeUrlForUser(url, base, userInfo, isUserId);
+    if (!nextCursor.empty())
+        url += (userInfo.empty() ? TWITTER_URL_SEP_QUES : TWITTER_URL_SEP_AMP) +
+               TWITTER_NEXT_CURSOR + nextCursor;
+    return url;
+}
+
+}  // namespace
+
+bool twitterClient::friendsIdsGet(const std::string& nextCursor, const std::string& userInfo,
+                                  const bool isUserId) {
+    return performGet(idsUrl(apiUrl(TWITTER_FRIENDSIDS_URL), nextCursor, userInfo, isUserId));
+}
+
+bool twitterClient::followersIdsGet(const std::string& nextCursor, const std::string& userInfo,
+                                    const bool isUserId) {
+    return performGet(idsUrl(apiUrl(TWITTER_FOLLOWERSIDS_URL), nextCursor, userInfo, isUserId));
+}
+
+bool twitterClient::accountRateLimitGet() { return performGet(apiUrl(TWITTER_ACCOUNTRATELIMIT_URL)); }
+
+bool twitterClient::accountVerifyCredGet() {
+    return performGet(apiUrl(TWITTER_ACCOUNTVERIFYCRED_URL));
+}
+
+bool twitterClient::favoriteGet() { return performGet(apiUrl(TWITTER_FAVORITESGET_URL)); }
+
+bool twitterClient::favoriteCreate(const std::string& statusId) {
+    return performPost(apiUrl(TWITTER_FAVORITECREATE_URL, statusId), fillerBody());
+}
+
+bool twitterClient::favoriteDestroy(const std::string& statusId) {
+    return performDelete(apiUrl(TWITTER_FAVORITEDESTROY_URL, statusId));
+}
+
+bool twitterClient::blockCreate(const std::string& userInfo) {
+    return performPost(apiUrl(TWITTER_BLOCKSCREATE_URL, userInfo), fillerBody());
+}
+
+bool twitterClient::blockDestroy(const std::string& userInfo) {
+    return performDelete(apiUrl(TWITTER_BLOCKSDESTROY_URL, userInfo));
+}
+
+bool twitterClient::blockListGet(const std::string& nextCursor, const bool includeEntities,
+                                 const bool skipStatus) {
+    std::string params;
+    if (includeEntities) appendParam(params, TWITTER_INCLUDE_ENTITIES + TRUE_VALUE);
+    if (skipStatus) appendParam(params, TWITTER_SKIP_STATUS + TRUE_VALUE);
+    if (!nextCursor.empty()) appendParam(params, TWITTER_NEXT_CURSOR + nextCursor);
+    std::string url = apiUrl(TWITTER_BLOCKSLIST_URL);
+    if (!params.empty()) url += TWITTER_URL_SEP_QUES + params;
+    return performGet(url);
+}
+
+bool twitterClient::blockIdsGet(const std::string& nextCursor, const bool stringifyIds) {
+    std::string params;
+    if (stringifyIds) appendParam(params, TWITTER_STRINGIFY_IDS + TRUE_VALUE);
+    if (!nextCursor.empty()) appendParam(params, TWITTER_NEXT_CURSOR + nextCursor);
+    std::string url = apiUrl(TWITTER_BLOCKSIDS_URL);
+    if (!params.empty()) url += TWITTER_URL_SEP_QUES + params;
+    return performGet(url);
+}
+
+bool twitterClient::savedSearchGet() { return performGet(apiUrl(TWITTER_SAVEDSEARCHGET_URL)); }
+
+bool twitterClient::savedSearchShow(const std::string& searchId) {
+    return performGet(apiUrl(TWITTER_SAVEDSEARCHSHOW_URL, searchId));
+}
+
+bool twitterClient::savedSearchCreate(const std::string& query) {
+    return performPost(apiUrl(TWITTER_SAVEDSEARCHCREATE_URL), TWITTER_QUERYSTRING + urlencode(query));
+}
+
+bool twitterClient::savedSearchDestroy(const std::string& searchId) {
+    return performDelete(apiUrl(TWITTER_SAVEDSEARCHDESTROY_URL, searchId));
+}
+
+bool twitterClient::trendsGet() { return performGet(apiUrl(TWITTER_TRENDS_URL)); }
+bool twitterClient::trendsDailyGet() { return performGet(apiUrl(TWITTER_TRENDSDAILY_URL)); }
+bool twitterClient::trendsWeeklyGet() { return performGet(apiUrl(TWITTER_TRENDSWEEKLY_URL)); }
+bool twitterClient::trendsCurrentGet() { return performGet(apiUrl(TWITTER_TRENDSCURRENT_URL)); }
+bool twitterClient::trendsAvailableGet() { return performGet(apiUrl(TWITTER_TRENDSAVAILABLE_URL)); }
+
+// ---------------------------------------------------------------------------------------------
+// OAuth PIN flow
+
+bool twitterClient::oAuthRequestToken(std::string& authorizeUrl) {
+    if (!curlHandle) return false;
+    authorizeUrl.clear();
+
+    const std::string url = TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_REQUEST_TOKEN_URL;
+    std::string header;
+    if (!oAuthObj.getOAuthHeader(eOAuthRequestGet, url, "", header, false)) return false;
+    if (!performGetInternal(url, header)) return false;
+
+    std::string response;
+    getLastWebResponse(response);
+    oAuthObj.extractOAuthTokenKeySecret(response);
+
+    std::string tokenKey;
+    oAuthObj.getOAuthTokenKey(tokenKey);
+    authorizeUrl = TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_AUTHORIZE_URL + tokenKey;
+    return true;
+}
+
+bool twitterClient::oAuthAccessToken() {
+    if (!curlHandle) return false;
+
+    const std::string url = TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_ACCESS_TOKEN_URL;
+    std::string header;
+    if (!oAuthObj.getOAuthHeader(eOAuthRequestGet, url, "", header, true)) return false;
+    if (!performGetInternal(url, header)) return false;
+
+    std::string response;
+    getLastWebResponse(response);
+    oAuthObj.extractOAuthTokenKeySecret(response);
+    return true;
+}
+
+bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
+    if (!curlHandle) return false;
+
+    // The authorize page, with the cookie engine on so that its session cookie is kept.
+    prepareStandardParams();
+    std::string header;
+    oAuthObj.getOAuthHeader(eOAuthRequestGet, authorizeUrl, "", header, false);
+    curl_easy_setopt(curlHandle, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curlHandle, CURLOPT_URL, authorizeUrl.c_str());
+    curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, "");
+    if (!performWithHeader(header)) return false;
+
+    std::string authenticityToken, oauthToken;
+    if (!textBetween(callbackData, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
+                     OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, authenticityToken) ||
+        !textBetween(callbackData, OAUTHLIB_TOKEN_TWITTER_RESP_KEY,
+                     OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken))
+        return false;
+
+    curl_slist* cookies = nullptr;
+    curl_easy_getinfo(curlHandle, CURLINFO_COOKIELIST, &cookies);
+
+    // The login form, its values inserted as they are.
+    header.clear();
+    prepareStandardParams();
+    const std::string form =
+        OAUTHLIB_TOKEN_KEY + "=" + oauthToken + TWITTER_URL_SEP_AMP +
+        OAUTHLIB_AUTHENTICITY_TOKEN_KEY + "=" + authenticityToken + TWITTER_URL_SEP_AMP +
+        OAUTHLIB_SESSIONUSERNAME_KEY + "=" + twitterUsername + TWITTER_URL_SEP_AMP +
+        OAUTHLIB_SESSIONPASSWORD_KEY + "=" + twitterPassword;
+    oAuthObj.getOAuthHeader(eOAuthRequestPost, authorizeUrl, form, header, false);
+    curl_easy_setopt(curlHandle, CURLOPT_POST, 1L);
+    curl_easy_setopt(curlHandle, CURLOPT_URL, authorizeUrl.c_str());
+    curl_easy_setopt(curlHandle, CURLOPT_COPYPOSTFIELDS, form.c_str());
+    for (curl_slist* cookie = cookies; cookie; cookie = cookie->next)
+        curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, cookie->data);
+
+    std::string pin;
+    const bool gotPin = performWithHeader(header) &&
+                        textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
+                                    OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin);
+    curl_slist_free_all(cookies);
+    if (gotPin) oAuthObj.setOAuthPin(pin);
+    return gotPin;
+}
