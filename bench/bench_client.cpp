@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     int accepted = 0;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < updates; ++i) {
-        const std::string text = "Now playing Track " + std::to_string(i) + " - Artist on #Spinforge";
+        const std::string text =
+            "Now playing Track " + std::to_string(i) + " - Artist on #Spinforge";
         std::string body;
         if (client.statusUpdate(text)) client.getLastWebResponse(body);
         if (!body.empty() && body.rfind("{\"errors\":[{", 0) != 0) ++accepted;
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
 
     std::set<long long> connections;
     for (const auto& entry : sandbox.log())
-        if (entry.at("method") == "POST") connections.insert(entry.at("connection").get<long long>());
+        if (entry.at("method") == "POST")
+            connections.insert(entry.at("connection").get<long long>());
 
     std::printf("status updates:      %d posted, %d accepted\n", updates, accepted);
     std::printf("elapsed:             %.3f s\n", seconds);

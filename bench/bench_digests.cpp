@@ -71,4 +71,6 @@ BENCHMARK(SHA1_OpenSSL)->Name("SHA1/OpenSSL")->Arg(64)->Arg(1024)->Arg(64 * 1024
 BENCHMARK(HMAC_Ours)->Name("HMAC/Ours")->Arg(64)->Arg(1024)->Arg(64 * 1024);
 BENCHMARK(HMAC_OpenSSL)->Name("HMAC/OpenSSL")->Arg(64)->Arg(1024)->Arg(64 * 1024);
 
-int main(int argc, char** argv) { return runBenchmarksWithRatios(argc, argv); }
+int main(int argc, char** argv) {
+    return runBenchmarksWithRatios(argc, argv);
+}

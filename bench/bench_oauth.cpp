@@ -14,7 +14,8 @@ void SignStatusUpdate(benchmark::State& state) {
     signer.setOAuthTokenSecret("TpSandboxAccessSecret0000000000000000000000");
     const std::string url = "https://api.twitter.com/1.1/statuses/update.json";
     const std::string body =
-        "status=" + urlencode("Now playing Daft Punk - Harder, Better, Faster, Stronger on #Spinforge");
+        "status=" +
+        urlencode("Now playing Daft Punk - Harder, Better, Faster, Stronger on #Spinforge");
     std::string header;
     for (auto _ : state) {
         signer.getOAuthHeader(eOAuthRequestPost, url, body, header);

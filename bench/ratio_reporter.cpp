@@ -29,9 +29,12 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         const auto bytes = run.counters.find("bytes_per_second");
         const auto items = run.counters.find("items_per_second");
         double value = 0;
-        if (bytes != run.counters.end()) value = bytes->second;
-        else if (items != run.counters.end()) value = items->second;
-        else continue;
+        if (bytes != run.counters.end())
+            value = bytes->second;
+        else if (items != run.counters.end())
+            value = items->second;
+        else
+            continue;
         if (!rate.count(name)) order.push_back(name);
         rate[name] = value;
         if (median) medianSeen.insert(name);

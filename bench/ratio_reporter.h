@@ -12,11 +12,11 @@
 // Console output plus a closing table of "ours / reference" throughput ratios. Benchmarks are
 // paired by name: "<group>/Ours/<arg>" against "<group>/<reference>/<arg>".
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 
-private:
+  private:
     std::vector<std::string> order;
     std::map<std::string, double> rate;  // items or bytes per second, by benchmark name
     std::set<std::string> medianSeen;

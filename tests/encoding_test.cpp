@@ -59,16 +59,16 @@ TEST(Base64, DecodeStopRules) {
         {"", ""},
         {"=", ""},
         {"=Zm9v", ""},
-        {"Zg", "f"},            // missing padding
+        {"Zg", "f"},  // missing padding
         {"Zm8", "fo"},
         {"Zg==", "f"},
         {"Z", ""},              // one character carries no whole byte
         {"Zm9v\nYmFy", "foo"},  // a line break ends the text
         {"Zm9v YmFy", "foo"},
-        {"Zm9=v", "fo"},        // the first "=" ends the text
+        {"Zm9=v", "fo"},  // the first "=" ends the text
         {"Zm9vYmFy*Zg==", "foobar"},
-        {"Zm9-", "fo"},         // URL-safe characters are not in the alphabet
-        {"Zh==", "f"},          // spare bits of the last character are dropped
+        {"Zm9-", "fo"},  // URL-safe characters are not in the alphabet
+        {"Zh==", "f"},   // spare bits of the last character are dropped
     };
     for (const auto& c : cases) EXPECT_EQ(base64_decode(c.in), c.out) << '"' << c.in << '"';
 }

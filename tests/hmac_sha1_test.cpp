@@ -1,8 +1,9 @@
+#include "HMAC_SHA1.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include "HMAC_SHA1.h"
 #include "test_support.h"
 
 using namespace testsupport;

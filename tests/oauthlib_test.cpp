@@ -1,3 +1,5 @@
+#include "oauthlib.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <regex>
 #include <set>
 
-#include "oauthlib.h"
 #include "test_support.h"
 #include "urlencode.h"
 
@@ -17,7 +18,7 @@ using nlohmann::json;
 // Reaches the signer's internal steps, so that published vectors can be checked with their own
 // nonce and timestamp.
 class oAuthTestAccess {
-public:
+  public:
     static void setNonceTimeStamp(oAuth& o, const std::string& nonce, const std::string& ts) {
         o.nonce = nonce;
         o.timeStamp = ts;
@@ -59,7 +60,8 @@ eOAuthHttpRequestType typeOf(const std::string& method) {
 
 std::string joinForm(const std::vector<std::pair<std::string, std::string>>& pairs) {
     std::string out;
-    for (const auto& p : pairs) out += (out.empty() ? "" : "&") + p.first + "=" + urlencode(p.second);
+    for (const auto& p : pairs)
+        out += (out.empty() ? "" : "&") + p.first + "=" + urlencode(p.second);
     return out;
 }
 
@@ -162,7 +164,8 @@ TEST(OAuthSignature, StatusUpdateExampleGivesTheExactHeaderLine) {
     o.setOAuthTokenSecret("LswwdoUaIvS8ltyTt5jkRh4J50vUPVVHtR2YPi5kE");
     Access::setNonceTimeStamp(o, "kYjzVBB8Y0ZFabxSWbWovY3uYSQ2pTgmZeNu2VS4cg", "1318622958");
     const std::string header = Access::headerWithCurrentNonce(
-        o, eOAuthRequestPost, "https://api.twitter.com/1.1/statuses/update.json?include_entities=true",
+        o, eOAuthRequestPost,
+        "https://api.twitter.com/1.1/statuses/update.json?include_entities=true",
         "status=" + urlencode("Hello Ladies + Gentlemen, a signed OAuth request!"), false);
     EXPECT_EQ(header,
               "Authorization: OAuth oauth_consumer_key=\"xvz1evFS4wEEPTGEFPHBog\","
@@ -184,14 +187,16 @@ TEST(OAuthSignature, PhotosExampleThroughQuerySplitting) {
     map["oauth_timestamp"] = "137131202";
     map["oauth_nonce"] = "chapoH";
     std::string sig;
-    ASSERT_TRUE(Access::signature(o, eOAuthRequestGet, "http://photos.example.net/photos", map, sig));
+    ASSERT_TRUE(
+        Access::signature(o, eOAuthRequestGet, "http://photos.example.net/photos", map, sig));
     EXPECT_EQ(sig, "MdpQcU8iPSUjWoN%2FUDMsK2sui9I%3D");
 }
 
 TEST(OAuthSignature, OnlyGetPostAndDeleteCanBeSigned) {
     oAuth o;
     std::string sig = "stale";
-    EXPECT_FALSE(Access::signature(o, static_cast<eOAuthHttpRequestType>(4), "https://x/", {}, sig));
+    EXPECT_FALSE(
+        Access::signature(o, static_cast<eOAuthHttpRequestType>(4), "https://x/", {}, sig));
     EXPECT_EQ(sig, "");
 }
 
@@ -210,7 +215,7 @@ TEST(OAuthParameters, SplittingQueryAndBodyData) {
         {"a=1=2&", false, {{"a", "1=2"}}},
         {"a=1&a=2", false, {{"a", "2"}}},
         {"status=a%20b%2B", false, {{"status", "a%20b%2B"}}},  // body values stand as sent
-        {"q=a%20b", true, {{"q", "a%20b"}}},                    // not encoded twice
+        {"q=a%20b", true, {{"q", "a%20b"}}},                   // not encoded twice
         {"q=%23live%2bmusic", true, {{"q", "%23live%2Bmusic"}}},
         {"q=a+b", true, {{"q", "a%20b"}}},
         {"q=a b&r=x/y", true, {{"q", "a%20b"}, {"r", "x%2Fy"}}},
@@ -253,9 +258,9 @@ TEST(OAuthHeader, LineFormatAndOptionalItems) {
         bool tokenItem, verifierItem;
     };
     const Case cases[] = {
-        {"", "", false, false, false},         {"tk", "", false, true, false},
-        {"tk", "123", false, true, false},     {"tk", "", true, true, false},
-        {"tk", "123", true, true, true},       {"", "123", true, false, true},
+        {"", "", false, false, false},     {"tk", "", false, true, false},
+        {"tk", "123", false, true, false}, {"tk", "", true, true, false},
+        {"tk", "123", true, true, true},   {"", "123", true, false, true},
     };
     const std::regex shape(
         "Authorization: OAuth oauth_consumer_key=\"ck\",oauth_nonce=\"[A-Za-z0-9]{32}\","
@@ -374,9 +379,34 @@ namespace {
 
 // Texts that make the encodings work: reserved characters, "+", "%", spaces and UTF-8.
 std::string randomText(std::mt19937& rng) {
-    static const std::vector<std::string> pieces = {
-        "a", "Z", "9", " ", "+", "%", "&", "=", "/", "?", "#", "!", "*", "'", "(", ")", ",", ";",
-        ":", "@", "~", "-", ".", "_", "\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x8E\xA7", "%20"};
+    static const std::vector<std::string> pieces = {"a",
+                                                    "Z",
+                                                    "9",
+                                                    " ",
+                                                    "+",
+                                                    "%",
+                                                    "&",
+                                                    "=",
+                                                    "/",
+                                                    "?",
+                                                    "#",
+                                                    "!",
+                                                    "*",
+                                                    "'",
+                                                    "(",
+                                                    ")",
+                                                    ",",
+                                                    ";",
+                                                    ":",
+                                                    "@",
+                                                    "~",
+                                                    "-",
+                                                    ".",
+                                                    "_",
+                                                    "\xC3\xA9",
+                                                    "\xE2\x80\x94",
+                                                    "\xF0\x9F\x8E\xA7",
+                                                    "%20"};
     std::uniform_int_distribution<size_t> len(0, 12), pick(0, pieces.size() - 1);
     std::string out;
     for (size_t n = len(rng); n > 0; --n) out += pieces[pick(rng)];
@@ -398,8 +428,8 @@ std::string queryEncode(std::mt19937& rng, const std::string& value) {
 TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
     std::mt19937 rng(9);
     // Names are distinct and none is a prefix of another, as in the service's calls.
-    const std::vector<std::string> names = {"status", "count", "q", "cursor", "text",
-                                            "screen_name", "include_rts", "since_id"};
+    const std::vector<std::string> names = {"status", "count",       "q",           "cursor",
+                                            "text",   "screen_name", "include_rts", "since_id"};
     const std::vector<std::string> paths = {"statuses/update", "search/tweets", "users/lookup",
                                             "statuses/destroy/12", "account/verify_credentials"};
     json requests = json::array();
@@ -434,13 +464,17 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
         o.getOAuthHeader(typeOf(method), url, body, header, rng() % 2);
         std::string consumerSecret;
         o.getConsumerSecret(consumerSecret);
-        requests.push_back({{"method", method}, {"url", url}, {"body", body},
-                            {"header", header}, {"consumer_secret", consumerSecret},
+        requests.push_back({{"method", method},
+                            {"url", url},
+                            {"body", body},
+                            {"header", header},
+                            {"consumer_secret", consumerSecret},
                             {"token_secret", tokenSecret}});
     }
 
     const std::string dir = ::testing::TempDir();
-    const std::string in = dir + "/oauth_crosscheck_in.json", out = dir + "/oauth_crosscheck_out.json";
+    const std::string in = dir + "/oauth_crosscheck_in.json",
+                      out = dir + "/oauth_crosscheck_out.json";
     std::ofstream(in) << requests.dump();
     const std::string command = std::string("/usr/bin/python3 ") + TRACKPOST_TESTS_DIR +
                                 "/oauth_crosscheck.py < " + in + " > " + out;
@@ -455,5 +489,6 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
     for (size_t i = 0; i < results.size(); ++i)
         EXPECT_EQ(results[i].at("got"), results[i].at("expected"))
             << requests[i].at("method") << " " << requests[i].at("url") << "\n"
-            << requests[i].at("body") << "\n" << requests[i].at("header");
+            << requests[i].at("body") << "\n"
+            << requests[i].at("header");
 }

@@ -1,7 +1,8 @@
+#include "SHA1.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "SHA1.h"
 #include "test_support.h"
 
 using namespace testsupport;

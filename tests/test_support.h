@@ -21,7 +21,9 @@ inline std::string toHex(const unsigned char* p, size_t n) {
     return out;
 }
 
-inline std::string toHex(const Bytes& b) { return toHex(b.data(), b.size()); }
+inline std::string toHex(const Bytes& b) {
+    return toHex(b.data(), b.size());
+}
 
 inline Bytes fromHex(const std::string& hex) {
     Bytes out;
@@ -30,7 +32,9 @@ inline Bytes fromHex(const std::string& hex) {
     return out;
 }
 
-inline Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // The published known-answer vectors, filtered by kind.
 inline std::vector<nlohmann::json> publishedVectors(const std::string& kind) {

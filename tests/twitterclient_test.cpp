@@ -1,3 +1,5 @@
+#include "twitterclient.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -7,7 +9,6 @@
 #include <memory>
 
 #include "SandboxService.h"
-#include "twitterclient.h"
 #include "urlencode.h"
 
 using nlohmann::json;
@@ -54,7 +55,7 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 }
 
 class ClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GT(sandbox().port(), 0);
         ASSERT_TRUE(sandbox().reset());
@@ -130,8 +131,9 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "statuses/friends_timeline.json", ""},
         {"mentionsGet", [](C& c) { return c.mentionsGet("9"); }, "GET",
          "statuses/mentions_timeline.json?since_id=9", ""},
-        {"timelineUserGet all options", [](C& c) { return c.timelineUserGet(true, true, 500, "abc"); },
-         "GET", "statuses/user_timeline.json?screen_name=abc&count=200&include_rts=true&trim_user=true",
+        {"timelineUserGet all options",
+         [](C& c) { return c.timelineUserGet(true, true, 500, "abc"); }, "GET",
+         "statuses/user_timeline.json?screen_name=abc&count=200&include_rts=true&trim_user=true",
          ""},
         {"timelineUserGet bare", [](C& c) { return c.timelineUserGet(false, false, 0); }, "GET",
          "statuses/user_timeline.json?", ""},
@@ -139,17 +141,22 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "statuses/user_timeline.json?&count=199", ""},
         {"timelineUserGet 200", [](C& c) { return c.timelineUserGet(false, false, 200); }, "GET",
          "statuses/user_timeline.json?&count=200", ""},
-        {"timelineUserGet user id", [](C& c) { return c.timelineUserGet(false, true, 5, "12", true); },
-         "GET", "statuses/user_timeline.json?user_id=12&count=5&include_rts=true", ""},
-        {"userLookup", [](C& c) { return c.userLookup({"a", "b"}); }, "POST", "users/lookup.json",
-         "screen_name=a%2Cb"},
+        {"timelineUserGet user id",
+         [](C& c) { return c.timelineUserGet(false, true, 5, "12", true); }, "GET",
+         "statuses/user_timeline.json?user_id=12&count=5&include_rts=true", ""},
+        {"userLookup",
+         [](C& c) {
+             return c.userLookup({"a", "b"});
+         },
+         "POST", "users/lookup.json", "screen_name=a%2Cb"},
         {"userLookup caps at 100", [](C& c) { return c.userLookup(numberedNames(150), true); },
          "POST", "users/lookup.json", "user_id=" + joinedNames(100)},
         {"userGet", [](C& c) { return c.userGet("djsandbox"); }, "GET",
          "users/show.json?screen_name=djsandbox", ""},
         {"friendsGet", [](C& c) { return c.friendsGet("100001", true); }, "GET",
          "statuses/friends.json?user_id=100001", ""},
-        {"followersGet", [](C& c) { return c.followersGet(); }, "GET", "statuses/followers.json", ""},
+        {"followersGet", [](C& c) { return c.followersGet(); }, "GET", "statuses/followers.json",
+         ""},
         {"directMessageGet", [](C& c) { return c.directMessageGet(); }, "GET",
          "direct_messages.json", ""},
         {"directMessageSend", [](C& c) { return c.directMessageSend("friend", "see you at 10!"); },
@@ -197,7 +204,8 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "blocks/ids.json?stringify_ids=true", ""},
         {"blockIdsGet cursor", [](C& c) { return c.blockIdsGet("8", true); }, "GET",
          "blocks/ids.json?stringify_ids=true&cursor=8", ""},
-        {"savedSearchGet", [](C& c) { return c.savedSearchGet(); }, "GET", "saved_searches.json", ""},
+        {"savedSearchGet", [](C& c) { return c.savedSearchGet(); }, "GET", "saved_searches.json",
+         ""},
         {"savedSearchShow", [](C& c) { return c.savedSearchShow("3"); }, "GET",
          "saved_searches/show/3.json", ""},
         {"savedSearchCreate", [](C& c) { return c.savedSearchCreate("#live set"); }, "POST",
@@ -206,7 +214,8 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "saved_searches/destroy/3.json", ""},
         {"trendsGet", [](C& c) { return c.trendsGet(); }, "GET", "trends.json", ""},
         {"trendsDailyGet", [](C& c) { return c.trendsDailyGet(); }, "GET", "trends/daily.json", ""},
-        {"trendsWeeklyGet", [](C& c) { return c.trendsWeeklyGet(); }, "GET", "trends/weekly.json", ""},
+        {"trendsWeeklyGet", [](C& c) { return c.trendsWeeklyGet(); }, "GET", "trends/weekly.json",
+         ""},
         {"trendsCurrentGet", [](C& c) { return c.trendsCurrentGet(); }, "GET",
          "trends/current.json", ""},
         {"trendsAvailableGet", [](C& c) { return c.trendsAvailableGet(); }, "GET",
@@ -305,8 +314,9 @@ TEST_F(ClientTest, PinFlowLogsInAndTheNewTokenIsAccepted) {
             EXPECT_TRUE(r.at("headers").contains("Cookie")) << r.dump();
         }
         if (startsWith(r.at("path"), "/oauth/access_token"))
-            sawVerifier = r.at("headers").value("Authorization", "").find(
-                              "oauth_verifier=\"" + pin + "\"") != std::string::npos;
+            sawVerifier =
+                r.at("headers").value("Authorization", "").find("oauth_verifier=\"" + pin + "\"") !=
+                std::string::npos;
     }
     EXPECT_TRUE(sawLogin);
     EXPECT_TRUE(sawVerifier);
@@ -333,8 +343,8 @@ TEST_F(ClientTest, WrongPinIsAnsweredButChangesNoToken) {
 TEST_F(ClientTest, RequestTokenAnswerWithoutATokenGivesAnEmptyAuthorizeToken) {
     twitterClient fresh;
     sandbox().configure(fresh, false);
-    ASSERT_TRUE(sandbox().queueFault({{"path", "request_token"}, {"status", 500},
-                                      {"body", "Internal error"}}));
+    ASSERT_TRUE(sandbox().queueFault(
+        {{"path", "request_token"}, {"status", 500}, {"body", "Internal error"}}));
     std::string authorizeUrl = "stale";
     ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
     EXPECT_EQ(authorizeUrl, "https://api.twitter.com/oauth/authorize?oauth_token=");
@@ -349,19 +359,18 @@ TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
 
     const std::string pages[] = {
         "<input name=\"authenticity_token\" type=\"hidden\" value=\"abc\">",  // no oauth_token
-        "<input name=\"authenticity_token\" type=\"hidden\" value=\"abc",       // no end tag
+        "<input name=\"authenticity_token\" type=\"hidden\" value=\"abc",     // no end tag
         "<html>Maintenance</html>",
     };
     for (const auto& page : pages) {
-        ASSERT_TRUE(sandbox().queueFault({{"path", "/oauth/authorize"}, {"status", 200},
-                                          {"body", page}}));
+        ASSERT_TRUE(
+            sandbox().queueFault({{"path", "/oauth/authorize"}, {"status", 200}, {"body", page}}));
         EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl)) << page;
         std::string pin;
         fresh.getOAuth().getOAuthPin(pin);
         EXPECT_EQ(pin, "keep");
     }
-    for (const auto& r : requests())
-        EXPECT_NE(r.at("method"), "POST") << r.at("path");
+    for (const auto& r : requests()) EXPECT_NE(r.at("method"), "POST") << r.at("path");
 }
 
 TEST_F(ClientTest, LoginWithAWrongPasswordGivesNoPin) {
@@ -372,9 +381,9 @@ TEST_F(ClientTest, LoginWithAWrongPasswordGivesNoPin) {
     std::string authorizeUrl;
     ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
     EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
-    EXPECT_NE(lastRequest().at("body").get<std::string>().find(
-                  "session[password]=wrong&password=1"),
-              std::string::npos)
+    EXPECT_NE(
+        lastRequest().at("body").get<std::string>().find("session[password]=wrong&password=1"),
+        std::string::npos)
         << "form values go out unencoded";
 }
 
@@ -398,10 +407,20 @@ TEST_F(ClientTest, TransferFailuresReturnFalseWithLibcurlsMessage) {
         {"untrusted certificate",
          [](twitterClient& c) { c.setCaInfo("/etc/ssl/certs/ca-certificates.crt"); }, "SSL"},
         {"truncated body",
-         [](twitterClient&) { sandbox().queueFault({{"truncate", true}}); }, "transfer closed"},
-        {"connection reset", [](twitterClient&) { sandbox().queueFault({{"reset", true}}); }, ""},
+         [](twitterClient&) {
+             sandbox().queueFault({{"truncate", true}});
+         },
+         "transfer closed"},
+        {"connection reset",
+         [](twitterClient&) {
+             sandbox().queueFault({{"reset", true}});
+         },
+         ""},
         {"endless body",
-         [](twitterClient&) { sandbox().queueFault({{"large", 20 * 1024 * 1024}}); }, "writ"},
+         [](twitterClient&) {
+             sandbox().queueFault({{"large", 20 * 1024 * 1024}});
+         },
+         "writ"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -5,7 +5,7 @@
 
 // HMAC-SHA1 (RFC 2104). Texts of any length are streamed into the hash, never copied.
 class CHMAC_SHA1 : public CSHA1 {
-public:
+  public:
     CHMAC_SHA1() = default;
     CHMAC_SHA1(const CHMAC_SHA1&) = delete;
     CHMAC_SHA1& operator=(const CHMAC_SHA1&) = delete;
@@ -14,7 +14,7 @@ public:
     void HMAC_SHA1(const unsigned char* text, int text_len, const unsigned char* key, int key_len,
                    unsigned char* digest);
 
-private:
+  private:
     enum { SHA1_BLOCK_SIZE = BLOCK_SIZE, SHA1_DIGEST_LENGTH = DIGEST_SIZE };
 
     unsigned char innerPad[SHA1_BLOCK_SIZE];

@@ -4,7 +4,9 @@
 
 namespace {
 
-inline uint32_t rol(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
+inline uint32_t rol(uint32_t v, unsigned n) {
+    return (v << n) | (v >> (32 - n));
+}
 
 inline uint32_t loadBigEndian(uint32_t v) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -33,6 +35,7 @@ void CSHA1::Reset() {
     bitCount[1] = 0;
 }
 
+// clang-format off
 // The schedule is kept as a rolling window of 16 words in the workspace; the rounds are written
 // out so that the five working variables rotate by renaming instead of by moves.
 #define SHA1_W(i) (w[(i) & 15])
@@ -102,6 +105,7 @@ void CSHA1::Transform(uint32_t* st, const unsigned char* block) {
 #undef SHA1_R2
 #undef SHA1_R3
 #undef SHA1_R4
+// clang-format on
 
 void CSHA1::Update(const unsigned char* data, unsigned int len) {
     if (len == 0) return;
@@ -147,4 +151,6 @@ void CSHA1::Final() {
     Transform(state, buffer);
 }
 
-void CSHA1::GetHash(unsigned char* out) const { std::memcpy(out, digest, DIGEST_SIZE); }
+void CSHA1::GetHash(unsigned char* out) const {
+    std::memcpy(out, digest, DIGEST_SIZE);
+}

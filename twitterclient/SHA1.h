@@ -5,7 +5,7 @@
 
 // SHA-1 (FIPS 180) over data fed in pieces. The digest leaves the object only as 20 raw bytes.
 class CSHA1 {
-public:
+  public:
     enum { DIGEST_SIZE = 20, BLOCK_SIZE = 64 };
 
     CSHA1();
@@ -16,7 +16,7 @@ public:
     void Final();
     void GetHash(unsigned char* out) const;
 
-private:
+  private:
     void Transform(uint32_t* state, const unsigned char* block);
 
     uint32_t state[5];

@@ -113,18 +113,42 @@ oAuth oAuth::clone() {
     return copy;
 }
 
-void oAuth::getConsumerKey(std::string& out) { out = consumerKey; }
-void oAuth::setConsumerKey(const std::string& in) { consumerKey = in; }
-void oAuth::getConsumerSecret(std::string& out) { out = consumerSecret; }
-void oAuth::setConsumerSecret(const std::string& in) { consumerSecret = in; }
-void oAuth::getOAuthTokenKey(std::string& out) { out = oAuthTokenKey; }
-void oAuth::setOAuthTokenKey(const std::string& in) { oAuthTokenKey = in; }
-void oAuth::getOAuthTokenSecret(std::string& out) { out = oAuthTokenSecret; }
-void oAuth::setOAuthTokenSecret(const std::string& in) { oAuthTokenSecret = in; }
-void oAuth::getOAuthPin(std::string& out) { out = oAuthPin; }
-void oAuth::setOAuthPin(const std::string& in) { oAuthPin = in; }
-void oAuth::getOAuthScreenName(std::string& out) { out = oAuthScreenName; }
-void oAuth::setOAuthScreenName(const std::string& in) { oAuthScreenName = in; }
+void oAuth::getConsumerKey(std::string& out) {
+    out = consumerKey;
+}
+void oAuth::setConsumerKey(const std::string& in) {
+    consumerKey = in;
+}
+void oAuth::getConsumerSecret(std::string& out) {
+    out = consumerSecret;
+}
+void oAuth::setConsumerSecret(const std::string& in) {
+    consumerSecret = in;
+}
+void oAuth::getOAuthTokenKey(std::string& out) {
+    out = oAuthTokenKey;
+}
+void oAuth::setOAuthTokenKey(const std::string& in) {
+    oAuthTokenKey = in;
+}
+void oAuth::getOAuthTokenSecret(std::string& out) {
+    out = oAuthTokenSecret;
+}
+void oAuth::setOAuthTokenSecret(const std::string& in) {
+    oAuthTokenSecret = in;
+}
+void oAuth::getOAuthPin(std::string& out) {
+    out = oAuthPin;
+}
+void oAuth::setOAuthPin(const std::string& in) {
+    oAuthPin = in;
+}
+void oAuth::getOAuthScreenName(std::string& out) {
+    out = oAuthScreenName;
+}
+void oAuth::setOAuthScreenName(const std::string& in) {
+    oAuthScreenName = in;
+}
 
 void oAuth::generateNonceTimeStamp() {
     static const char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -204,10 +228,17 @@ bool oAuth::getSignature(const eOAuthHttpRequestType eType, const std::string& r
 
     std::string sigBase;
     switch (eType) {
-        case eOAuthRequestGet: sigBase = "GET&"; break;
-        case eOAuthRequestPost: sigBase = "POST&"; break;
-        case eOAuthRequestDelete: sigBase = "DELETE&"; break;
-        default: return false;
+        case eOAuthRequestGet:
+            sigBase = "GET&";
+            break;
+        case eOAuthRequestPost:
+            sigBase = "POST&";
+            break;
+        case eOAuthRequestDelete:
+            sigBase = "DELETE&";
+            break;
+        default:
+            return false;
     }
     sigBase += urlencode(rawUrl);
     sigBase += "&";
@@ -264,7 +295,8 @@ bool oAuth::extractOAuthTokenKeySecret(const std::string& requestTokenResponse) 
     if (requestTokenResponse.empty()) return false;
 
     std::string value;
-    if (valueBeforeAmpersand(requestTokenResponse, OAUTHLIB_TOKEN_KEY, value)) oAuthTokenKey = value;
+    if (valueBeforeAmpersand(requestTokenResponse, OAUTHLIB_TOKEN_KEY, value))
+        oAuthTokenKey = value;
     if (valueBeforeAmpersand(requestTokenResponse, OAUTHLIB_TOKENSECRET_KEY, value))
         oAuthTokenSecret = value;
 

@@ -43,7 +43,7 @@ typedef std::map<std::string, std::string> oAuthKeyValuePairs;
 
 // OAuth 1.0a credentials of one client, and the HMAC-SHA1 "Authorization: OAuth " header line.
 class oAuth {
-public:
+  public:
     oAuth() = default;
     ~oAuth() = default;
 
@@ -70,7 +70,7 @@ public:
     // Reads oauth_token, oauth_token_secret and screen_name from a token answer.
     bool extractOAuthTokenKeySecret(const std::string& requestTokenResponse);
 
-private:
+  private:
     friend class oAuthTestAccess;
 
     bool buildOAuthHeader(const eOAuthHttpRequestType eType, const std::string& rawUrl,
@@ -86,7 +86,8 @@ private:
     bool getSignature(const eOAuthHttpRequestType eType, const std::string& rawUrl,
                       const oAuthKeyValuePairs& rawKeyValuePairs, std::string& oAuthSignature);
     bool getStringFromOAuthKeyValuePairs(const oAuthKeyValuePairs& rawParamMap,
-                                         std::string& rawParams, const std::string& paramsSeperator);
+                                         std::string& rawParams,
+                                         const std::string& paramsSeperator);
 
     std::string consumerKey;
     std::string consumerSecret;

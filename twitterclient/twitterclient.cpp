@@ -21,7 +21,9 @@ const size_t USER_LOOKUP_LIMIT = 100;
 const unsigned int TWEET_COUNT_LIMIT = 200;
 
 // The body of calls that need one but carry no data of their own.
-std::string fillerBody() { return TWITTER_TEXTSTRING + urlencode(FILLER_WORD); }
+std::string fillerBody() {
+    return TWITTER_TEXTSTRING + urlencode(FILLER_WORD);
+}
 
 // "?since_id=ID", or nothing without an id.
 std::string sinceQuery(const std::string& sinceId) {
@@ -112,16 +114,34 @@ twitterClient* twitterClient::clone() {
     return copy;
 }
 
-bool twitterClient::isCurlInit() { return curlHandle != nullptr; }
+bool twitterClient::isCurlInit() {
+    return curlHandle != nullptr;
+}
 
-std::string& twitterClient::getProxyServerIp() { return proxyServerIp; }
-std::string& twitterClient::getProxyServerPort() { return proxyServerPort; }
-std::string& twitterClient::getProxyUserName() { return proxyUserName; }
-std::string& twitterClient::getProxyPassword() { return proxyPassword; }
-std::string& twitterClient::getTwitterUsername() { return twitterUsername; }
-std::string& twitterClient::getTwitterPassword() { return twitterPassword; }
-std::string& twitterClient::getInterface() { return interfaceName; }
-std::string& twitterClient::getCaInfo() { return caInfo; }
+std::string& twitterClient::getProxyServerIp() {
+    return proxyServerIp;
+}
+std::string& twitterClient::getProxyServerPort() {
+    return proxyServerPort;
+}
+std::string& twitterClient::getProxyUserName() {
+    return proxyUserName;
+}
+std::string& twitterClient::getProxyPassword() {
+    return proxyPassword;
+}
+std::string& twitterClient::getTwitterUsername() {
+    return twitterUsername;
+}
+std::string& twitterClient::getTwitterPassword() {
+    return twitterPassword;
+}
+std::string& twitterClient::getInterface() {
+    return interfaceName;
+}
+std::string& twitterClient::getCaInfo() {
+    return caInfo;
+}
 
 namespace {
 
@@ -134,18 +154,38 @@ void storeSetting(std::string& field, bool& pushedFlag, const std::string& value
 
 }  // namespace
 
-void twitterClient::setProxyServerIp(const std::string& v) { storeSetting(proxyServerIp, proxyParamsSet, v); }
-void twitterClient::setProxyServerPort(const std::string& v) { storeSetting(proxyServerPort, proxyParamsSet, v); }
-void twitterClient::setProxyUserName(const std::string& v) { storeSetting(proxyUserName, proxyParamsSet, v); }
-void twitterClient::setProxyPassword(const std::string& v) { storeSetting(proxyPassword, proxyParamsSet, v); }
-void twitterClient::setTwitterUsername(const std::string& v) { storeSetting(twitterUsername, loginParamsSet, v); }
-void twitterClient::setTwitterPassword(const std::string& v) { storeSetting(twitterPassword, loginParamsSet, v); }
-void twitterClient::setInterface(const std::string& v) { storeSetting(interfaceName, interfaceParamsSet, v); }
-void twitterClient::setCaInfo(const std::string& v) { storeSetting(caInfo, caInfoParamsSet, v); }
+void twitterClient::setProxyServerIp(const std::string& v) {
+    storeSetting(proxyServerIp, proxyParamsSet, v);
+}
+void twitterClient::setProxyServerPort(const std::string& v) {
+    storeSetting(proxyServerPort, proxyParamsSet, v);
+}
+void twitterClient::setProxyUserName(const std::string& v) {
+    storeSetting(proxyUserName, proxyParamsSet, v);
+}
+void twitterClient::setProxyPassword(const std::string& v) {
+    storeSetting(proxyPassword, proxyParamsSet, v);
+}
+void twitterClient::setTwitterUsername(const std::string& v) {
+    storeSetting(twitterUsername, loginParamsSet, v);
+}
+void twitterClient::setTwitterPassword(const std::string& v) {
+    storeSetting(twitterPassword, loginParamsSet, v);
+}
+void twitterClient::setInterface(const std::string& v) {
+    storeSetting(interfaceName, interfaceParamsSet, v);
+}
+void twitterClient::setCaInfo(const std::string& v) {
+    storeSetting(caInfo, caInfoParamsSet, v);
+}
 
-oAuth& twitterClient::getOAuth() { return oAuthObj; }
+oAuth& twitterClient::getOAuth() {
+    return oAuthObj;
+}
 
-void twitterClient::getLastWebResponse(std::string& outWebResp) { outWebResp = callbackData; }
+void twitterClient::getLastWebResponse(std::string& outWebResp) {
+    outWebResp = callbackData;
+}
 
 void twitterClient::getLastCurlError(std::string& outErrResp) {
     if (!errorBuffer) {
@@ -179,7 +219,8 @@ void twitterClient::prepareStandardParams() {
 void twitterClient::prepareCurlInterface() {
     if (interfaceParamsSet) return;
     curl_easy_setopt(curlHandle, CURLOPT_INTERFACE, static_cast<char*>(nullptr));
-    if (!interfaceName.empty()) curl_easy_setopt(curlHandle, CURLOPT_INTERFACE, interfaceName.c_str());
+    if (!interfaceName.empty())
+        curl_easy_setopt(curlHandle, CURLOPT_INTERFACE, interfaceName.c_str());
     interfaceParamsSet = true;
 }
 
@@ -317,10 +358,9 @@ std::string twitterClient::apiUrl(const std::string& path, const std::string& id
 
 bool twitterClient::search(const std::string& searchQuery, const std::string& resultCount) {
     // The query is expected percent-encoded already; the count is encoded here.
-    std::string url = apiUrl(TWITTER_SEARCH_URL) + TWITTER_URL_SEP_QUES +
-                      TWITTER_SEARCHQUERYSTRING + searchQuery;
-    if (!resultCount.empty())
-        url += TWITTER_URL_SEP_AMP + TWITTER_COUNT + urlencode(resultCount);
+    std::string url =
+        apiUrl(TWITTER_SEARCH_URL) + TWITTER_URL_SEP_QUES + TWITTER_SEARCHQUERYSTRING + searchQuery;
+    if (!resultCount.empty()) url += TWITTER_URL_SEP_AMP + TWITTER_COUNT + urlencode(resultCount);
     return performGet(url);
 }
 
@@ -351,9 +391,13 @@ bool twitterClient::timelineHomeGet(const std::string& sinceId) {
     return performGet(apiUrl(TWITTER_HOME_TIMELINE_URL) + sinceQuery(sinceId));
 }
 
-bool twitterClient::timelinePublicGet() { return performGet(apiUrl(TWITTER_PUBLIC_TIMELINE_URL)); }
+bool twitterClient::timelinePublicGet() {
+    return performGet(apiUrl(TWITTER_PUBLIC_TIMELINE_URL));
+}
 
-bool twitterClient::featuredUsersGet() { return performGet(apiUrl(TWITTER_FEATURED_USERS_URL)); }
+bool twitterClient::featuredUsersGet() {
+    return performGet(apiUrl(TWITTER_FEATURED_USERS_URL));
+}
 
 bool twitterClient::timelineFriendsGet() {
     return performGet(apiUrl(TWITTER_FRIENDS_TIMELINE_URL));
@@ -477,13 +521,17 @@ bool twitterClient::followersIdsGet(const std::string& nextCursor, const std::st
     return performGet(idsUrl(apiUrl(TWITTER_FOLLOWERSIDS_URL), nextCursor, userInfo, isUserId));
 }
 
-bool twitterClient::accountRateLimitGet() { return performGet(apiUrl(TWITTER_ACCOUNTRATELIMIT_URL)); }
+bool twitterClient::accountRateLimitGet() {
+    return performGet(apiUrl(TWITTER_ACCOUNTRATELIMIT_URL));
+}
 
 bool twitterClient::accountVerifyCredGet() {
     return performGet(apiUrl(TWITTER_ACCOUNTVERIFYCRED_URL));
 }
 
-bool twitterClient::favoriteGet() { return performGet(apiUrl(TWITTER_FAVORITESGET_URL)); }
+bool twitterClient::favoriteGet() {
+    return performGet(apiUrl(TWITTER_FAVORITESGET_URL));
+}
 
 bool twitterClient::favoriteCreate(const std::string& statusId) {
     return performPost(apiUrl(TWITTER_FAVORITECREATE_URL, statusId), fillerBody());
@@ -521,25 +569,38 @@ bool twitterClient::blockIdsGet(const std::string& nextCursor, const bool string
     return performGet(url);
 }
 
-bool twitterClient::savedSearchGet() { return performGet(apiUrl(TWITTER_SAVEDSEARCHGET_URL)); }
+bool twitterClient::savedSearchGet() {
+    return performGet(apiUrl(TWITTER_SAVEDSEARCHGET_URL));
+}
 
 bool twitterClient::savedSearchShow(const std::string& searchId) {
     return performGet(apiUrl(TWITTER_SAVEDSEARCHSHOW_URL, searchId));
 }
 
 bool twitterClient::savedSearchCreate(const std::string& query) {
-    return performPost(apiUrl(TWITTER_SAVEDSEARCHCREATE_URL), TWITTER_QUERYSTRING + urlencode(query));
+    return performPost(apiUrl(TWITTER_SAVEDSEARCHCREATE_URL),
+                       TWITTER_QUERYSTRING + urlencode(query));
 }
 
 bool twitterClient::savedSearchDestroy(const std::string& searchId) {
     return performDelete(apiUrl(TWITTER_SAVEDSEARCHDESTROY_URL, searchId));
 }
 
-bool twitterClient::trendsGet() { return performGet(apiUrl(TWITTER_TRENDS_URL)); }
-bool twitterClient::trendsDailyGet() { return performGet(apiUrl(TWITTER_TRENDSDAILY_URL)); }
-bool twitterClient::trendsWeeklyGet() { return performGet(apiUrl(TWITTER_TRENDSWEEKLY_URL)); }
-bool twitterClient::trendsCurrentGet() { return performGet(apiUrl(TWITTER_TRENDSCURRENT_URL)); }
-bool twitterClient::trendsAvailableGet() { return performGet(apiUrl(TWITTER_TRENDSAVAILABLE_URL)); }
+bool twitterClient::trendsGet() {
+    return performGet(apiUrl(TWITTER_TRENDS_URL));
+}
+bool twitterClient::trendsDailyGet() {
+    return performGet(apiUrl(TWITTER_TRENDSDAILY_URL));
+}
+bool twitterClient::trendsWeeklyGet() {
+    return performGet(apiUrl(TWITTER_TRENDSWEEKLY_URL));
+}
+bool twitterClient::trendsCurrentGet() {
+    return performGet(apiUrl(TWITTER_TRENDSCURRENT_URL));
+}
+bool twitterClient::trendsAvailableGet() {
+    return performGet(apiUrl(TWITTER_TRENDSAVAILABLE_URL));
+}
 
 // ---------------------------------------------------------------------------------------------
 // OAuth PIN flow
@@ -602,11 +663,11 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
     // The login form, its values inserted as they are.
     header.clear();
     prepareStandardParams();
-    const std::string form =
-        OAUTHLIB_TOKEN_KEY + "=" + oauthToken + TWITTER_URL_SEP_AMP +
-        OAUTHLIB_AUTHENTICITY_TOKEN_KEY + "=" + authenticityToken + TWITTER_URL_SEP_AMP +
-        OAUTHLIB_SESSIONUSERNAME_KEY + "=" + twitterUsername + TWITTER_URL_SEP_AMP +
-        OAUTHLIB_SESSIONPASSWORD_KEY + "=" + twitterPassword;
+    const std::string form = OAUTHLIB_TOKEN_KEY + "=" + oauthToken + TWITTER_URL_SEP_AMP +
+                             OAUTHLIB_AUTHENTICITY_TOKEN_KEY + "=" + authenticityToken +
+                             TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONUSERNAME_KEY + "=" +
+                             twitterUsername + TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONPASSWORD_KEY +
+                             "=" + twitterPassword;
     oAuthObj.getOAuthHeader(eOAuthRequestPost, authorizeUrl, form, header, false);
     curl_easy_setopt(curlHandle, CURLOPT_POST, 1L);
     curl_easy_setopt(curlHandle, CURLOPT_URL, authorizeUrl.c_str());
@@ -615,9 +676,9 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
         curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, cookie->data);
 
     std::string pin;
-    const bool gotPin = performWithHeader(header) &&
-                        textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
-                                    OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin);
+    const bool gotPin =
+        performWithHeader(header) && textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
+                                                 OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin);
     curl_slist_free_all(cookies);
     if (gotPin) oAuthObj.setOAuthPin(pin);
     return gotPin;

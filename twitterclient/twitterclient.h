@@ -20,7 +20,7 @@ void utilMakeUrlForUser(std::string& outUrl, const std::string& baseUrl,
 // Every call returns true when the transfer was carried out, whatever the service answered;
 // the answer body and libcurl's error text are fetched afterwards. One request at a time.
 class twitterClient {
-public:
+  public:
     twitterClient();
     ~twitterClient();
     twitterClient(const twitterClient&) = delete;
@@ -116,7 +116,7 @@ public:
     static constexpr long CONNECT_TIMEOUT_SECONDS = 15;
     static constexpr long STALL_LIMIT_SECONDS = 30;  // abort below 1 byte/s for this long
 
-private:
+  private:
     friend class twitterClientTestAccess;
 
     enum { CURL_ERROR_BUFFER_SIZE = 1024 };

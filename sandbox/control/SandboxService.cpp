@@ -36,9 +36,13 @@ bool exited(pid_t pid, int waitMs) {
 
 }  // namespace
 
-SandboxService::~SandboxService() { stop(); }
+SandboxService::~SandboxService() {
+    stop();
+}
 
-std::string SandboxService::caFile() { return sandboxDir + "/certs/ca.pem"; }
+std::string SandboxService::caFile() {
+    return sandboxDir + "/certs/ca.pem";
+}
 
 const nlohmann::json& SandboxService::credentials() {
     static const nlohmann::json creds = [] {
@@ -66,7 +70,8 @@ bool SandboxService::start() {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile_.c_str(),
                                      O_WRONLY | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+    const int rc =
+        posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;

@@ -11,7 +11,7 @@ class twitterClient;
 // Runs the sandbox service as a child process on a free loopback port, and talks to its test
 // endpoints (request log, reset, faults) over plain HTTP.
 class SandboxService {
-public:
+  public:
     SandboxService() = default;
     ~SandboxService();
     SandboxService(const SandboxService&) = delete;
@@ -35,7 +35,7 @@ public:
     bool reset() const;
     bool queueFault(const nlohmann::json& fault) const;
 
-private:
+  private:
     bool adminRequest(const std::string& method, const std::string& path, const std::string& body,
                       std::string& response) const;
 

@@ -264,13 +264,18 @@ def _cursored(key, items):
             "previous_cursor": 0, "previous_cursor_str": "0"}
 
 
-def friends_ids(c, m):
+def _ids_answer(c, which):
+    """The ids of the users in one of the store's name sets ("following", "blocks")."""
     s = c.store
     with s.lock:
-        ids = [s.other_user(screen_name=n)["id"] for n in s.following]
+        ids = [s.other_user(screen_name=n)["id"] for n in getattr(s, which)]
     if c.flag("stringify_ids"):
         ids = [str(i) for i in ids]
     return 200, _cursored("ids", ids)
+
+
+def friends_ids(c, m):
+    return _ids_answer(c, "following")
 
 
 def followers_ids(c, m):
@@ -285,12 +290,7 @@ def blocks_list(c, m):
 
 
 def blocks_ids(c, m):
-    s = c.store
-    with s.lock:
-        ids = [s.other_user(screen_name=n)["id"] for n in s.blocks]
-    if c.flag("stringify_ids"):
-        ids = [str(i) for i in ids]
-    return 200, _cursored("ids", ids)
+    return _ids_answer(c, "blocks")
 
 
 def rate_limit(c, m):
