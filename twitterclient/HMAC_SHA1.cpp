@@ -11,7 +11,7 @@ void CHMAC_SHA1::HMAC_SHA1(const unsigned char* text, int text_len, const unsign
     std::memset(innerPad, 0x36, sizeof innerPad);
     std::memset(outerPad, 0x5C, sizeof outerPad);
 
-    if (keyLen > SHA1_BLOCK_SIZE) {
+    if (keyLen > BLOCK_SIZE) {
         Reset();
         Update(key, keyLen);
         Final();
@@ -20,17 +20,17 @@ void CHMAC_SHA1::HMAC_SHA1(const unsigned char* text, int text_len, const unsign
         std::memcpy(keyBlock, key, keyLen);
     }
 
-    for (int i = 0; i < SHA1_BLOCK_SIZE; ++i) innerPad[i] ^= keyBlock[i];
+    for (int i = 0; i < BLOCK_SIZE; ++i) innerPad[i] ^= keyBlock[i];
 
     Reset();
-    Update(innerPad, SHA1_BLOCK_SIZE);
+    Update(innerPad, BLOCK_SIZE);
     Update(text, textLen);
     Final();
     GetHash(innerDigest);
 
-    for (int i = 0; i < SHA1_BLOCK_SIZE; ++i) outerPad[i] ^= keyBlock[i];
-    std::memcpy(outerMessage, outerPad, SHA1_BLOCK_SIZE);
-    std::memcpy(outerMessage + SHA1_BLOCK_SIZE, innerDigest, SHA1_DIGEST_LENGTH);
+    for (int i = 0; i < BLOCK_SIZE; ++i) outerPad[i] ^= keyBlock[i];
+    std::memcpy(outerMessage, outerPad, BLOCK_SIZE);
+    std::memcpy(outerMessage + BLOCK_SIZE, innerDigest, DIGEST_SIZE);
 
     Reset();
     Update(outerMessage, sizeof outerMessage);

@@ -15,13 +15,11 @@ class CHMAC_SHA1 : public CSHA1 {
                    unsigned char* digest);
 
   private:
-    enum { SHA1_BLOCK_SIZE = BLOCK_SIZE, SHA1_DIGEST_LENGTH = DIGEST_SIZE };
-
-    unsigned char innerPad[SHA1_BLOCK_SIZE];
-    unsigned char outerPad[SHA1_BLOCK_SIZE];
-    unsigned char innerDigest[SHA1_DIGEST_LENGTH];
-    unsigned char keyBlock[SHA1_BLOCK_SIZE];
-    unsigned char outerMessage[SHA1_BLOCK_SIZE + SHA1_DIGEST_LENGTH];
+    unsigned char innerPad[BLOCK_SIZE];
+    unsigned char outerPad[BLOCK_SIZE];
+    unsigned char innerDigest[DIGEST_SIZE];
+    unsigned char keyBlock[BLOCK_SIZE];
+    unsigned char outerMessage[BLOCK_SIZE + DIGEST_SIZE];
 };
 
 #endif

@@ -161,8 +161,8 @@ void oAuth::generateNonceTimeStamp() {
 
 void oAuth::buildOAuthRawDataKeyValPairs(const std::string& rawData, bool urlencodeData,
                                          oAuthKeyValuePairs& rawDataKeyValuePairs) {
-    size_t start = 0;
-    while (start <= rawData.size() && !rawData.empty()) {
+    if (rawData.empty()) return;
+    for (size_t start = 0; start <= rawData.size();) {
         size_t end = rawData.find('&', start);
         if (end == std::string::npos) end = rawData.size();
         const std::string piece = rawData.substr(start, end - start);
