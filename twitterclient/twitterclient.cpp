@@ -605,18 +605,20 @@ bool twitterClient::trendsAvailableGet() {
 // ---------------------------------------------------------------------------------------------
 // OAuth PIN flow
 
+bool twitterClient::requestTokenAnswer(const std::string& url, bool includeVerifier) {
+    std::string header;
+    if (!oAuthObj.getOAuthHeader(eOAuthRequestGet, url, "", header, includeVerifier)) return false;
+    if (!performGetInternal(url, header)) return false;
+    oAuthObj.extractOAuthTokenKeySecret(callbackData);
+    return true;
+}
+
 bool twitterClient::oAuthRequestToken(std::string& authorizeUrl) {
     if (!curlHandle) return false;
     authorizeUrl.clear();
-
-    const std::string url = TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_REQUEST_TOKEN_URL;
-    std::string header;
-    if (!oAuthObj.getOAuthHeader(eOAuthRequestGet, url, "", header, false)) return false;
-    if (!performGetInternal(url, header)) return false;
-
-    std::string response;
-    getLastWebResponse(response);
-    oAuthObj.extractOAuthTokenKeySecret(response);
+    if (!requestTokenAnswer(TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_REQUEST_TOKEN_URL,
+                            false))
+        return false;
 
     std::string tokenKey;
     oAuthObj.getOAuthTokenKey(tokenKey);
@@ -626,29 +628,16 @@ bool twitterClient::oAuthRequestToken(std::string& authorizeUrl) {
 
 bool twitterClient::oAuthAccessToken() {
     if (!curlHandle) return false;
-
-    const std::string url = TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_ACCESS_TOKEN_URL;
-    std::string header;
-    if (!oAuthObj.getOAuthHeader(eOAuthRequestGet, url, "", header, true)) return false;
-    if (!performGetInternal(url, header)) return false;
-
-    std::string response;
-    getLastWebResponse(response);
-    oAuthObj.extractOAuthTokenKeySecret(response);
-    return true;
+    return requestTokenAnswer(TWITTER_PROTOCOLS[protocolType] + OAUTHLIB_TWITTER_ACCESS_TOKEN_URL,
+                              true);
 }
 
 bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
     if (!curlHandle) return false;
 
     // The authorize page, with the cookie engine on so that its session cookie is kept.
-    prepareStandardParams();
-    std::string header;
-    oAuthObj.getOAuthHeader(eOAuthRequestGet, authorizeUrl, "", header, false);
-    curl_easy_setopt(curlHandle, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curlHandle, CURLOPT_URL, authorizeUrl.c_str());
     curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, "");
-    if (!performWithHeader(header)) return false;
+    if (!performSigned(eOAuthRequestGet, authorizeUrl, "")) return false;
 
     std::string authenticityToken, oauthToken;
     if (!textBetween(callbackData, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
@@ -657,29 +646,23 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
                      OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken))
         return false;
 
+    // The login form, its values inserted as they are, with the page's cookies.
     curl_slist* cookies = nullptr;
     curl_easy_getinfo(curlHandle, CURLINFO_COOKIELIST, &cookies);
-
-    // The login form, its values inserted as they are.
-    header.clear();
-    prepareStandardParams();
+    for (curl_slist* cookie = cookies; cookie; cookie = cookie->next)
+        curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, cookie->data);
+    curl_slist_free_all(cookies);
     const std::string form = OAUTHLIB_TOKEN_KEY + "=" + oauthToken + TWITTER_URL_SEP_AMP +
                              OAUTHLIB_AUTHENTICITY_TOKEN_KEY + "=" + authenticityToken +
                              TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONUSERNAME_KEY + "=" +
                              twitterUsername + TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONPASSWORD_KEY +
                              "=" + twitterPassword;
-    oAuthObj.getOAuthHeader(eOAuthRequestPost, authorizeUrl, form, header, false);
-    curl_easy_setopt(curlHandle, CURLOPT_POST, 1L);
-    curl_easy_setopt(curlHandle, CURLOPT_URL, authorizeUrl.c_str());
-    curl_easy_setopt(curlHandle, CURLOPT_COPYPOSTFIELDS, form.c_str());
-    for (curl_slist* cookie = cookies; cookie; cookie = cookie->next)
-        curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, cookie->data);
 
     std::string pin;
-    const bool gotPin =
-        performWithHeader(header) && textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
-                                                 OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin);
-    curl_slist_free_all(cookies);
-    if (gotPin) oAuthObj.setOAuthPin(pin);
-    return gotPin;
+    if (!performSigned(eOAuthRequestPost, authorizeUrl, form) ||
+        !textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY, OAUTHLIB_PIN_END_TAG_TWITTER_RESP,
+                     pin))
+        return false;
+    oAuthObj.setOAuthPin(pin);
+    return true;
 }

@@ -128,6 +128,8 @@ class twitterClient {
     // Signs the request, performs it with the header list and releases the list.
     bool performSigned(eOAuthHttpRequestType type, const std::string& url, const std::string& body);
     bool performWithHeader(const std::string& oAuthHttpHeader);
+    // A signed GET of an OAuth token endpoint; its answer's tokens go into the signer.
+    bool requestTokenAnswer(const std::string& url, bool includeVerifier);
 
     void prepareStandardParams();
     void prepareCurlProxy();
