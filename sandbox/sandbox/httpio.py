@@ -100,12 +100,7 @@ class Conn:
 
     def _read_head(self):
         if self.tls:
-            while b"\r\n\r\n" not in self.buf:
-                if len(self.buf) > MAX_HEADER:
-                    raise BadRequest("header too large")
-                self.buf += self._recv()
-            head, self.buf = self.buf.split(b"\r\n\r\n", 1)
-            return head
+            return self._read_until(b"\r\n\r\n", "header too large")
         # Plain sockets are read by peeking so that nothing past the head is
         # consumed: after CONNECT the TLS handshake must find the stream intact.
         while True:
@@ -131,13 +126,17 @@ class Conn:
             out += self._recv(min(65536, n - len(out)))
         return out
 
-    def _readline(self):
-        while b"\r\n" not in self.buf:
+    def _read_until(self, delimiter, too_long):
+        """The buffered bytes up to delimiter, which is consumed with them."""
+        while delimiter not in self.buf:
             if len(self.buf) > MAX_HEADER:
-                raise BadRequest("line too long")
+                raise BadRequest(too_long)
             self.buf += self._recv()
-        line, self.buf = self.buf.split(b"\r\n", 1)
-        return line
+        data, self.buf = self.buf.split(delimiter, 1)
+        return data
+
+    def _readline(self):
+        return self._read_until(b"\r\n", "line too long")
 
     def read_request(self):
         head = self._read_head()
