@@ -1,0 +1,107 @@
+#ifndef TRACKPOST_H
+#define TRACKPOST_H
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "AnnounceRule.h"
+#include "WorkerPacing.h"
+#include "spfPlugin8.h"
+#include "twitterclient.h"
+
+// The plug-in object the host gets from DllGetClassObject: the parameters the host shows and
+// keeps, the queue of texts to post, the service client and the auto-tweet worker.
+//
+// Threads: the host calls the On* operations on its own thread; the worker polls the host and
+// composes tweets. `textLock` guards `outbox`, `status` and `tweetTemplate`; `clientLock` guards
+// `client`. The host's thread never waits for the network except during the login.
+class CTrackpost : public ISpfPlugin8 {
+  public:
+    CTrackpost();
+
+    SPFRESULT OnLoad() override;
+    SPFRESULT OnGetPluginInfo(TSpfPluginInfo8* info) override;
+    SPFRESULT Release() override;
+    ~CTrackpost() override;
+    SPFRESULT OnParameter(std::int32_t id) override;
+    SPFRESULT OnGetUserInterface(TSpfPluginInterface8* ui) override;
+
+    // A file among the plug-in's resources, with one zero byte more; null on failure. The caller
+    // owns the buffer. The first argument is unused.
+    char* LoadFileInResource(int, const char* name, int& size);
+
+    // Fills the template from the active deck's track and queues the text.
+    void tweetCurrent();
+
+    enum ParameterId : std::int32_t {
+        PARAM_AUTH = 0,
+        PARAM_PIN = 1,
+        PARAM_AUTO_TWEET = 2,
+        PARAM_MANUAL_TWEET = 3,
+        PARAM_TWEET_MESSAGE = 4,
+        PARAM_EDIT_TEMPLATE = 5,
+        PARAM_LOGOUT = 6,
+        PARAM_ACCESS = 10,
+        PARAM_STATUS = 11,
+        PARAM_TEMPLATE = 12,
+    };
+
+    static constexpr std::size_t ACCESS_SIZE = 256;
+    static constexpr std::size_t TEMPLATE_SIZE = 512;
+    static constexpr std::size_t STATUS_SIZE = 64;
+    static constexpr std::size_t QUERY_SIZE = SPF_QUERY_TEXT_SIZE;
+
+  private:
+    friend class CTrackpostTestAccess;
+
+    void declareParameters();
+    void startWorker();
+    void stopWorker();
+    void workerMain();
+    void workerPass(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE], char (&name)[QUERY_SIZE],
+                    std::string& identity);
+    void autoTweetStep(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE],
+                       char (&name)[QUERY_SIZE], std::string& identity);
+
+    void setStatus(const char* text);
+    std::string templateText();
+    void queueText(std::string text);
+
+    // The host's callbacks; nothing happens while the host hasn't set them.
+    void hostRun(const char* command);
+    double hostNumber(const char* query, double preset);
+    // Answers into `buffer` (QUERY_SIZE bytes) and returns the answer's length, which never
+    // runs past the buffer even when the host leaves it unterminated.
+    std::size_t hostText(const char* query, char* buffer);
+
+    std::atomic<bool> running;
+    std::thread worker;
+
+    std::int32_t authValue;
+    std::int32_t pinValue;
+    std::int32_t autoTweetValue;  // written by the host, read by the worker: spfLoadInt32
+    std::int32_t manualTweetValue;
+    std::int32_t tweetMessageValue;
+    std::int32_t editTemplateValue;
+    std::int32_t logoutValue;
+    char access[ACCESS_SIZE];
+    char tweetTemplate[TEMPLATE_SIZE];
+    char status[STATUS_SIZE];
+
+    std::atomic<bool> loggedIn;
+    std::atomic<bool> manualTweetRequested;
+    AnnounceRule announce;  // holds the identity of the track seen last
+    std::deque<std::string> outbox;
+    twitterClient client;
+
+    std::mutex textLock;
+    std::mutex clientLock;
+    std::unique_ptr<WorkerPacing> pacing;
+};
+
+#endif

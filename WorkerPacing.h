@@ -1,0 +1,38 @@
+#ifndef TRACKPOST_WORKER_PACING_H
+#define TRACKPOST_WORKER_PACING_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+// The worker's clock and its pause between passes. Tests replace it to step the worker pass by
+// pass and to move time without waiting.
+class WorkerPacing {
+  public:
+    virtual ~WorkerPacing() = default;
+    // Whole seconds on a clock that only moves forward.
+    virtual std::int64_t now() = 0;
+    // The pause at the end of a pass; may return early once wake() is called, and must do so
+    // promptly once `running` is false.
+    virtual void pause(const std::atomic<bool>& running) = 0;
+    // There is news for the worker: work to do, or `running` was cleared.
+    virtual void wake() = 0;
+};
+
+// The real pacing: a monotonic clock and a 5 ms pause.
+class SteadyPacing : public WorkerPacing {
+  public:
+    std::int64_t now() override;
+    void pause(const std::atomic<bool>& running) override;
+    void wake() override;
+
+    static constexpr int PAUSE_MS = 5;
+
+  private:
+    std::mutex lock_;
+    std::condition_variable woken_;
+    bool wakeRequested_ = false;
+};
+
+#endif

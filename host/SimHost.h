@@ -1,0 +1,99 @@
+#ifndef SPINFORGE_SIM_HOST_H
+#define SPINFORGE_SIM_HOST_H
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Console.h"
+#include "Deck.h"
+#include "spfPlugin8.h"
+
+// A parameter the plug-in declared: its storage lives in the plug-in object.
+struct DeclaredParameter {
+    void* storage;
+    std::int32_t kind;
+    std::int32_t id;
+    std::string name;
+    std::string shortName;
+    std::size_t size;  // bytes of storage
+};
+
+// What the host keeps between runs, per plug-in and parameter id: the storage's bytes.
+class KeptValues {
+  public:
+    // Reads a state file; a missing file is an empty state. False with a message on a damaged
+    // one (the state is then empty, and the file is left as it is until it is written).
+    bool read(const std::string& path, std::string& error);
+    // Writes the whole state through a temporary file, so a crash never leaves half a file.
+    bool write(const std::string& path, std::string& error) const;
+
+    const std::string* find(const std::string& plugin, std::int32_t id) const;
+    void put(const std::string& plugin, std::int32_t id, std::string bytes);
+
+  private:
+    std::map<std::pair<std::string, std::int32_t>, std::string> values_;
+};
+
+// The stand-in host: loads a plug-in library through its factory, answers its callbacks from the
+// deck, and drives it as the DJ would.
+class SimHost : public ISpfHost8 {
+  public:
+    SimHost(Console& console, Deck& deck, KeptValues& kept);
+    ~SimHost();
+
+    // dlopen, factory, base data, OnLoad, OnGetPluginInfo, OnGetUserInterface.
+    bool load(const std::string& libraryPath, std::string& error);
+    // Keeps what the host keeps, then Release; the library stays mapped until exit.
+    void unload();
+    bool loaded() const { return plugin_ != nullptr; }
+
+    // Press and release a button, by name or short name (any case).
+    bool press(const std::string& name, std::string& error);
+    // Set a switch, by name or short name.
+    bool setSwitch(const std::string& name, bool on, std::string& error);
+
+    // Prints the texts, switches and host variables.
+    void showStatus();
+    // Prints any text parameter that changed since the last look.
+    void watchTexts();
+
+    // ISpfHost8
+    SPFRESULT runCommand(const char* command) override;
+    SPFRESULT queryNumber(const char* query, double* out) override;
+    SPFRESULT queryText(const char* query, char* out, std::int32_t size) override;
+    SPFRESULT declareParameter(void* storage, std::int32_t kind, std::int32_t id, const char* name,
+                               const char* shortName, float value) override;
+
+    // The kinds the host keeps: switches, kept blocks and the user's template text.
+    static bool isKept(const DeclaredParameter& p);
+
+  private:
+    const DeclaredParameter* findParameter(const std::string& name, std::int32_t kind) const;
+    std::string snapshotText(const DeclaredParameter& p) const;
+    void startWatcher();
+    void stopWatcher();
+
+    Console& console_;
+    Deck& deck_;
+    KeptValues& kept_;
+    void* library_ = nullptr;
+    ISpfPlugin8* plugin_ = nullptr;
+    std::string pluginKey_;  // the library's file name, which keys the kept values
+    std::vector<DeclaredParameter> parameters_;
+    std::map<std::string, std::string> variables_;
+    std::map<std::int32_t, std::string> shownTexts_;
+    std::unique_ptr<char[]> skinXml_;
+    std::unique_ptr<char[]> skinImage_;
+
+    std::mutex watchLock_;  // shownTexts_
+    std::atomic<bool> watching_{false};
+    std::thread watcher_;
+};
+
+#endif

@@ -1,0 +1,236 @@
+// spinforge-sim: a stand-in for the Spinforge DJ host. Loads a plug-in library through its class
+// factory, plays a playlist on a simulated deck, and drives the plug-in from a script or a prompt.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Console.h"
+#include "Deck.h"
+#include "SimHost.h"
+
+namespace {
+
+const char USAGE[] = R"(Usage: spinforge-sim [options] [PLUGIN]
+
+A stand-in for the Spinforge DJ host. It loads the plug-in library PLUGIN (default: the Trackpost
+plug-in of this build) through its class factory, plays a playlist on a simulated deck, and
+answers the plug-in's queries and commands as the host does. Every change of a text the plug-in
+shows (such as its status) and of a host variable is printed with the seconds since start.
+
+Options:
+  --playlist FILE   tracks for the deck (default: the example set); one track per line, ten
+                    tab-separated fields: drive, path, file name, title, artist, remix, comment,
+                    album, genre, year; lines starting with # are skipped
+  --state FILE      what the host keeps between runs (default: $XDG_STATE_HOME/spinforge-sim/state,
+                    or ~/.local/state/spinforge-sim/state); read at load, written at quit. Kept:
+                    switches, kept blocks and the "Template" text
+  --script FILE     read commands from FILE instead of the terminal or standard input; the run
+                    stops at the first command that fails
+  -h, --help        this text
+
+Commands:
+  load N | load next     load track N (1-based) or the next one onto the deck
+  play | pause           start or stop the deck
+  press NAME             press and release a button, by name or short name ("press Manual Tweet")
+  auto on|off            switch "Auto Tweet"
+  switch NAME on|off     set any switch
+  delay SECONDS          the host's history delay (default 45)
+  wait SECONDS           let time pass (fractions allowed)
+  status                 show the plug-in's texts and switches, host variables and the deck
+  tracks                 list the playlist
+  help                   this list
+  quit                   release the plug-in and keep its kept values (also at end of input)
+Lines starting with # are comments.
+)";
+
+std::atomic<bool> interrupted{false};
+
+void onSignal(int) {
+    interrupted = true;
+}
+
+std::string defaultStatePath() {
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder = stateHome && *stateHome ? std::string(stateHome)
+                         : home && *home         ? std::string(home) + "/.local/state"
+                                                 : std::string(".");
+    folder += "/spinforge-sim";
+    std::error_code ignored;  // an unwritable folder shows up when the state is written
+    std::filesystem::create_directories(folder, ignored);
+    return folder + "/state";
+}
+
+// Sleeps in slices so that an interrupt ends the wait.
+void waitSeconds(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!interrupted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+bool parseSeconds(const std::string& text, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && std::isfinite(seconds);
+}
+
+struct Simulation {
+    Console& console;
+    Deck& deck;
+    SimHost& host;
+    bool quit = false;
+
+    // Runs one command line; false with a message when it can't be carried out.
+    bool run(const std::string& line, std::string& error) {
+        std::istringstream words(line);
+        std::string verb;
+        if (!(words >> verb) || verb[0] == '#') return true;
+        std::string rest;
+        std::getline(words >> std::ws, rest);
+        while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.back())))
+            rest.pop_back();
+        double seconds = 0;
+
+        if (verb == "load") {
+            const bool ok = rest == "next" ? deck.loadNext()
+                                           : deck.load(std::strtoul(rest.c_str(), nullptr, 10));
+            if (!ok)
+                return fail(error, "no track " + rest + " (the playlist has " +
+                                       std::to_string(deck.size()) + ")");
+            const std::size_t n = deck.loaded();
+            console.event("deck: loaded track " + std::to_string(n) + " '" + deck.track(n).label() +
+                          "'");
+        } else if (verb == "play" || verb == "pause") {
+            deck.setPlaying(verb == "play");
+            console.event(verb == "play" ? "deck: playing" : "deck: paused");
+        } else if (verb == "press") {
+            return host.press(rest, error);
+        } else if (verb == "auto" && (rest == "on" || rest == "off")) {
+            return host.setSwitch("Auto Tweet", rest == "on", error);
+        } else if (verb == "switch") {
+            const std::size_t space = rest.rfind(' ');
+            const std::string state = space == std::string::npos ? "" : rest.substr(space + 1);
+            if (state != "on" && state != "off") return fail(error, "usage: switch NAME on|off");
+            return host.setSwitch(rest.substr(0, space), state == "on", error);
+        } else if (verb == "delay" && parseSeconds(rest, seconds)) {
+            deck.setHistoryDelay(seconds);
+            console.event("host: history delay " + rest + " s");
+        } else if (verb == "wait" && parseSeconds(rest, seconds) && seconds >= 0) {
+            waitSeconds(seconds);
+        } else if (verb == "status") {
+            host.showStatus();
+        } else if (verb == "tracks") {
+            for (std::size_t i = 1; i <= deck.size(); ++i)
+                console.plain("  " + std::to_string(i) + ". " + deck.track(i).label());
+        } else if (verb == "help") {
+            console.plain(USAGE + std::string(USAGE).find("Commands:"));
+        } else if (verb == "quit" || verb == "exit") {
+            quit = true;
+        } else {
+            return fail(error, "don't understand '" + line + "' (try help)");
+        }
+        return true;
+    }
+
+    static bool fail(std::string& error, const std::string& message) {
+        error = message;
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string pluginPath = SPINFORGE_SIM_DEFAULT_PLUGIN;
+    std::string playlistPath = SPINFORGE_SIM_DEFAULT_PLAYLIST;
+    std::string statePath;
+    std::string scriptPath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "-h" || arg == "--help") {
+            std::cout << USAGE;
+            return 0;
+        } else if (arg == "--playlist" && hasValue) {
+            playlistPath = argv[++i];
+        } else if (arg == "--state" && hasValue) {
+            statePath = argv[++i];
+        } else if (arg == "--script" && hasValue) {
+            scriptPath = argv[++i];
+        } else if (!arg.empty() && arg[0] != '-') {
+            pluginPath = arg;
+        } else {
+            std::cerr << "spinforge-sim: unknown or incomplete option " << arg << "\n\n" << USAGE;
+            return 2;
+        }
+    }
+    if (statePath.empty()) statePath = defaultStatePath();
+
+    std::vector<Track> playlist;
+    std::string error;
+    if (!readPlaylist(playlistPath, playlist, error)) {
+        std::cerr << "spinforge-sim: " << error << "\n";
+        return 2;
+    }
+    std::ifstream scriptFile;
+    if (!scriptPath.empty()) {
+        scriptFile.open(scriptPath);
+        if (!scriptFile) {
+            std::cerr << "spinforge-sim: can't read the script " << scriptPath << "\n";
+            return 2;
+        }
+    }
+    std::istream& input = scriptPath.empty() ? std::cin : scriptFile;
+    const bool prompt = scriptPath.empty() && isatty(STDIN_FILENO);
+
+    // Interrupts end the run in order, so the kept values are saved.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    Console console;
+    KeptValues kept;
+    if (!kept.read(statePath, error))
+        console.error("spinforge-sim: " + error + "; starting afresh");
+    Deck deck(std::move(playlist));
+    SimHost host(console, deck, kept);
+    if (!host.load(pluginPath, error)) {
+        console.error("spinforge-sim: can't load " + pluginPath + ": " + error);
+        return 1;
+    }
+
+    Simulation simulation{console, deck, host};
+    int status = 0;
+    std::string line;
+    for (int number = 1; !simulation.quit && !interrupted; ++number) {
+        if (prompt) std::cout << "spinforge> " << std::flush;
+        if (!std::getline(input, line)) break;
+        if (!prompt && !line.empty() && line[0] != '#') console.event("> " + line);
+        if (simulation.run(line, error)) continue;
+        if (!scriptPath.empty()) {
+            console.error(scriptPath + ":" + std::to_string(number) + ": " + error);
+            status = 1;
+            break;
+        }
+        console.error(error);
+    }
+
+    host.unload();
+    if (!kept.write(statePath, error)) {
+        console.error("spinforge-sim: " + error);
+        return 1;
+    }
+    return status;
+}
