@@ -1,0 +1,185 @@
+#ifndef TRACKPOST_PLUGIN_TEST_SUPPORT_H
+#define TRACKPOST_PLUGIN_TEST_SUPPORT_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Trackpost.h"
+#include "spfPlugin8.h"
+#include "spfSharedText.h"
+
+// The host's side of the contract, scripted: records every call and answers from tables.
+class ScriptedHost : public ISpfHost8 {
+  public:
+    struct Declaration {
+        void* storage;
+        std::int32_t kind;
+        std::int32_t id;
+        std::string name;
+        std::string shortName;
+        float value;
+    };
+
+    SPFRESULT runCommand(const char* command) override {
+        std::lock_guard<std::mutex> guard(lock);
+        commands.push_back(command);
+        ++calls;
+        return SPF_OK;
+    }
+    SPFRESULT queryNumber(const char* query, double* out) override {
+        std::lock_guard<std::mutex> guard(lock);
+        ++calls;
+        numberQueries.push_back(query);
+        auto it = numbers.find(query);
+        if (it != numbers.end()) *out = it->second;
+        return SPF_OK;
+    }
+    SPFRESULT queryText(const char* query, char* out, std::int32_t size) override {
+        std::lock_guard<std::mutex> guard(lock);
+        ++calls;
+        textQueries.push_back(query);
+        auto it = texts.find(query);
+        if (it == texts.end()) return SPF_FAIL;  // unanswered: the buffer is left as it is
+        if (fillWithoutTerminator) {
+            std::memset(out, 'x', static_cast<size_t>(size));
+            return SPF_OK;
+        }
+        spfStoreText(out, static_cast<size_t>(size), it->second);
+        return SPF_OK;
+    }
+    SPFRESULT declareParameter(void* storage, std::int32_t kind, std::int32_t id, const char* name,
+                               const char* shortName, float value) override {
+        std::lock_guard<std::mutex> guard(lock);
+        ++calls;
+        declarations.push_back({storage, kind, id, name, shortName, value});
+        auto it = kept.find(id);
+        if (it != kept.end()) std::memcpy(storage, it->second.data(), it->second.size());
+        return SPF_OK;
+    }
+
+    // The storage the plug-in declared for `id`.
+    template <typename T>
+    T* storage(std::int32_t id) {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const Declaration& d : declarations)
+            if (d.id == id) return static_cast<T*>(d.storage);
+        return nullptr;
+    }
+
+    std::vector<std::string> takeTextQueries() {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<std::string> out;
+        out.swap(textQueries);
+        return out;
+    }
+
+    void answer(const std::string& query, const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock);
+        texts[query] = text;
+    }
+    void answer(const std::string& query, double number) {
+        std::lock_guard<std::mutex> guard(lock);
+        numbers[query] = number;
+    }
+
+    // A track on the active deck: every field the plug-in may ask for.
+    void loadTrack(const std::string& file, const std::string& title, const std::string& artist) {
+        answer("deck active get_loaded_song 'drive'", "C:");
+        answer("deck active get_loaded_song 'filepath'", "/music/");
+        answer("deck active get_loaded_song 'filename'", file);
+        answer("deck active get_loaded_song 'title'", title);
+        answer("deck active get_loaded_song 'artist'", artist);
+    }
+
+    std::mutex lock;
+    long calls = 0;
+    std::vector<std::string> commands;
+    std::vector<std::string> textQueries;
+    std::vector<std::string> numberQueries;
+    std::vector<Declaration> declarations;
+    std::map<std::string, std::string> texts;
+    std::map<std::string, double> numbers;
+    std::map<std::int32_t, std::string> kept;  // restored during the declaration
+    bool fillWithoutTerminator = false;
+};
+
+// Runs the worker one pass at a time on a clock the test sets.
+class SteppedPacing : public WorkerPacing {
+  public:
+    std::int64_t now() override { return clock.load(); }
+
+    void pause(const std::atomic<bool>& running) override {
+        std::unique_lock<std::mutex> guard(lock_);
+        ++pauses_;
+        changed_.notify_all();
+        changed_.wait(guard, [&] { return grants_ > 0 || !running; });
+        if (grants_ > 0) --grants_;
+    }
+
+    void wake() override {
+        std::lock_guard<std::mutex> guard(lock_);
+        changed_.notify_all();
+    }
+
+    // Waits until the worker has finished `count` passes since the start.
+    void awaitPauses(long count) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [&] { return pauses_ >= count; });
+    }
+
+    // Lets the worker make exactly one more pass and waits for its end.
+    void step() {
+        long target;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ++grants_;
+            target = pauses_ + 1;
+            changed_.notify_all();
+        }
+        awaitPauses(target);
+    }
+
+    std::atomic<std::int64_t> clock{1000};
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    long pauses_ = 0;
+    long grants_ = 0;
+};
+
+// The plug-in's inside, for tests.
+class CTrackpostTestAccess {
+  public:
+    static void setPacing(CTrackpost& p, std::unique_ptr<WorkerPacing> pacing) {
+        p.pacing = std::move(pacing);
+    }
+    static std::vector<std::string> outbox(CTrackpost& p) {
+        std::lock_guard<std::mutex> guard(p.textLock);
+        return std::vector<std::string>(p.outbox.begin(), p.outbox.end());
+    }
+    static std::string status(CTrackpost& p) { return spfLoadText(p.status, sizeof p.status); }
+    static std::string tweetTemplate(CTrackpost& p) {
+        return spfLoadText(p.tweetTemplate, sizeof p.tweetTemplate);
+    }
+    static const char* access(CTrackpost& p) { return p.access; }
+    static bool workerRunning(CTrackpost& p) { return p.worker.joinable(); }
+};
+
+// A plug-in object made by the factory, as the host makes it.
+inline CTrackpost* makePlugin(ISpfHost8* host) {
+    void* object = nullptr;
+    if (DllGetClassObject(CLSID_SpfPlugin8, IID_ISpfPluginBasic8, &object) != SPF_OK)
+        return nullptr;
+    auto* plugin = static_cast<CTrackpost*>(static_cast<ISpfPlugin8*>(object));
+    plugin->host = host;
+    return plugin;
+}
+
+#endif

@@ -1,0 +1,131 @@
+// The built plug-in library, loaded by the host simulator as the host loads it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SimResult {
+    int exitCode;
+    std::string output;
+};
+
+class SimulatorRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("trackpost-sim-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    // Runs the simulator with a script; the state file lives in the test's folder.
+    SimResult simulate(const std::string& script, const std::string& plugin = SIM_PLUGIN) {
+        const fs::path scriptFile = folder / "script.txt";
+        std::ofstream(scriptFile) << script;
+        const std::string command = std::string(SIM_PROGRAM) + " --state '" +
+                                    (folder / "state").string() + "' --script '" +
+                                    scriptFile.string() + "' '" + plugin + "' 2>&1";
+        SimResult run{-1, ""};
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe) return run;
+        std::array<char, 4096> chunk;
+        size_t n;
+        while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+            run.output.append(chunk.data(), n);
+        const int status = pclose(pipe);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run;
+    }
+
+    fs::path folder;
+};
+
+// Seconds stamp of the first line that contains `text`, or -1.
+double stampOf(const std::string& output, const std::string& text) {
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.find(text) != std::string::npos) return std::atof(line.c_str() + 1);
+    return -1;
+}
+
+TEST_F(SimulatorRun, AnnouncesTheTrackAfterTheHistoryDelay) {
+    const SimResult run = simulate(
+        "delay 1\n"
+        "auto on\n"
+        "load 3\n"
+        "play\n"
+        "wait 3\n"
+        "status\n");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("loaded Trackpost by Kelm"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("skin: description of"), std::string::npos);
+    EXPECT_NE(run.output.find("host variable $trackpost_auth = 0"), std::string::npos);
+    EXPECT_NE(run.output.find("Status: 'Not Logged In'"), std::string::npos);
+    const double played = stampOf(run.output, "deck: playing");
+    const double title = stampOf(run.output, "plug-in reads the track's title: 'Copper Skyline'");
+    const double artist =
+        stampOf(run.output, "plug-in reads the track's artist: 'Nadia Ferro & The Arc'");
+    ASSERT_GT(title, 0) << run.output;
+    ASSERT_GE(artist, title) << "title first, then artist";
+    // A whole-second clock: at least one tick after the start, at most two.
+    EXPECT_GE(title - played, 0.0);
+    EXPECT_LE(title - played, 2.5) << run.output;
+    EXPECT_EQ(run.output.find("track's remix"), std::string::npos) << "only tokens present";
+    EXPECT_NE(run.output.find("released the plug-in"), std::string::npos);
+}
+
+TEST_F(SimulatorRun, KeepsTheSwitchAndTheAccessBlockBetweenRuns) {
+    ASSERT_EQ(simulate("auto on\nquit\n").exitCode, 0);
+    const SimResult second = simulate("status\n");
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_NE(second.output.find("restored 'Auto Tweet'"), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("restored 'Access'"), std::string::npos);
+    EXPECT_NE(second.output.find("Auto Tweet: on"), std::string::npos);
+}
+
+TEST_F(SimulatorRun, ManualTweetComposesAtOnce) {
+    const SimResult run = simulate("load 4\npress Manual Tweet\nwait 0.3\npress MAN\nwait 0.3\n");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::regex title("track's title: 'Voltaire's Garden'");
+    const auto hits = std::distance(
+        std::sregex_iterator(run.output.begin(), run.output.end(), title), std::sregex_iterator());
+    EXPECT_EQ(hits, 2) << run.output;
+}
+
+TEST_F(SimulatorRun, ScriptErrorsStopTheRunWithTheirLine) {
+    const SimResult run = simulate("load 99\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("script.txt:1: no track 99"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("released the plug-in"), std::string::npos);
+}
+
+TEST_F(SimulatorRun, FindsTheSkinBesideTheLibraryWhereverItIs) {
+    // A copy with its resources loads from anywhere; without them the host gets no skin.
+    const fs::path source = fs::path(SIM_PLUGIN).parent_path();
+    fs::create_directories(folder / "installed");
+    fs::copy(source, folder / "installed" / "Trackpost", fs::copy_options::recursive);
+    const SimResult installed =
+        simulate("", (folder / "installed/Trackpost/Trackpost.so").string());
+    EXPECT_EQ(installed.exitCode, 0) << installed.output;
+
+    fs::create_directories(folder / "bare");
+    fs::copy_file(SIM_PLUGIN, folder / "bare/Trackpost.so");
+    const SimResult bare = simulate("", (folder / "bare/Trackpost.so").string());
+    EXPECT_EQ(bare.exitCode, 1);
+    EXPECT_NE(bare.output.find("no skin"), std::string::npos) << bare.output;
+}
+
+}  // namespace
