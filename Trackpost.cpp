@@ -1,7 +1,6 @@
 #include "Trackpost.h"
 
 #include <cstring>
-#include <new>
 #include <system_error>
 
 #include "PluginResources.h"
@@ -32,9 +31,11 @@ extern "C" SPFRESULT DllGetClassObject(const SpfGuid& rclsid, const SpfGuid& rii
                                        void** ppObject) {
     if (ppObject == nullptr || rclsid != CLSID_SpfPlugin8 || riid != IID_ISpfPluginBasic8)
         return static_cast<SPFRESULT>(-1);
-    CTrackpost* plugin = new (std::nothrow) CTrackpost();
-    if (plugin == nullptr) return static_cast<SPFRESULT>(-1);
-    *ppObject = static_cast<ISpfPlugin8*>(plugin);
+    try {
+        *ppObject = static_cast<ISpfPlugin8*>(new CTrackpost());
+    } catch (const std::exception&) {
+        return static_cast<SPFRESULT>(-1);  // out of memory: no object, and the host goes on
+    }
     return SPF_OK;
 }
 
