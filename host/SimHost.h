@@ -28,7 +28,7 @@ struct DeclaredParameter {
 class KeptValues {
   public:
     // Reads a state file; a missing file is an empty state. False with a message on a damaged
-    // one (the state is then empty, and the file is left as it is until it is written).
+    // one (the state is then empty).
     bool read(const std::string& path, std::string& error);
     // Writes the whole state through a temporary file, so a crash never leaves half a file.
     bool write(const std::string& path, std::string& error) const;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -202,8 +203,12 @@ int main(int argc, char** argv) {
 
     Console console;
     KeptValues kept;
-    if (!kept.read(statePath, error))
-        console.error("spinforge-sim: " + error + "; starting afresh");
+    if (!kept.read(statePath, error)) {
+        // Keep the damaged file for the user instead of overwriting it at quit.
+        const std::string aside = statePath + ".damaged";
+        std::rename(statePath.c_str(), aside.c_str());
+        console.error("spinforge-sim: " + error + "; kept it as " + aside + " and starting afresh");
+    }
     Deck deck(std::move(playlist));
     SimHost host(console, deck, kept);
     if (!host.load(pluginPath, error)) {

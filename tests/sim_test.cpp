@@ -96,6 +96,18 @@ TEST_F(SimulatorRun, KeepsTheSwitchAndTheAccessBlockBetweenRuns) {
     EXPECT_NE(second.output.find("Auto Tweet: on"), std::string::npos);
 }
 
+TEST_F(SimulatorRun, ADamagedStateFileIsSetAsideNotOverwritten) {
+    std::ofstream(folder / "state") << "Trackpost 10 zz\n";
+    const SimResult run = simulate("auto on\n");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("state:1: not a kept value"), std::string::npos) << run.output;
+    std::ifstream aside(folder / "state.damaged");
+    std::string damaged;
+    std::getline(aside, damaged);
+    EXPECT_EQ(damaged, "Trackpost 10 zz");
+    EXPECT_NE(simulate("status\n").output.find("Auto Tweet: on"), std::string::npos);
+}
+
 TEST_F(SimulatorRun, ManualTweetComposesAtOnce) {
     const SimResult run = simulate("load 4\npress Manual Tweet\nwait 0.3\npress MAN\nwait 0.3\n");
     ASSERT_EQ(run.exitCode, 0) << run.output;
