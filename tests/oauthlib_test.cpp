@@ -329,13 +329,19 @@ TEST(OAuthTokens, ExtractFromTokenAnswers) {
     const Case cases[] = {
         {"oauth_token=K&oauth_token_secret=S&user_id=1&screen_name=dj", true, "K", "S", "dj"},
         {"oauth_token=K&oauth_token_secret=S&oauth_callback_confirmed=true", true, "K", "S", "n0"},
-        {"oauth_token=K&oauth_token_secret=S", true, "K", "s0", "n0"},
+        {"oauth_token=K&oauth_token_secret=S", true, "K", "S", "n0"},
+        {"oauth_token_secret=S&screen_name=dj&oauth_token=K", true, "K", "S", "dj"},
+        {"oauth_token=K&oauth_token_secret=S&screen_name=dj&x_auth_expires=0", true, "K", "S",
+         "dj"},
+        {"oauth_token=K%2B%2F%3D&oauth_token_secret=S+1%26&screen_name=d%C3%A9", true,
+         "K+/=", "S 1&", "d\xC3\xA9"},
+        {"xoauth_token=X&oauth_token_secretx=Y&my_screen_name=Z", true, "k0", "s0", "n0"},
         {"no names here", true, "k0", "s0", "n0"},
         {"", false, "k0", "s0", "n0"},
         {"{\"errors\":[{\"code\":32}]}", true, "k0", "s0", "n0"},
         {"oauth_token=K&oauth_token_secret=S&screen_name=", true, "K", "S", ""},
         {"oauth_token", true, "k0", "s0", "n0"},
-        {"screen_name", true, "k0", "s0", ""},
+        {"screen_name", true, "k0", "s0", "n0"},
         {"oauth_token=&oauth_token_secret=&x=1", true, "", "", "n0"},
     };
     for (const auto& c : cases) {
