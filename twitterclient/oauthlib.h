@@ -38,7 +38,8 @@ typedef enum _eOAuthHttpRequestType {
     eOAuthRequestDelete = 3
 } eOAuthHttpRequestType;
 
-// Request parameters by name, one value per name, in unsigned byte order of the names.
+// Request parameters by name, one value per name. Joined, they are sorted as whole name=value
+// items, in unsigned byte order, not by name.
 typedef std::map<std::string, std::string> oAuthKeyValuePairs;
 
 // OAuth 1.0a credentials of one client, and the HMAC-SHA1 "Authorization: OAuth " header line.
