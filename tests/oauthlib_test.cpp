@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -198,6 +199,10 @@ TEST(OAuthSignature, OnlyGetPostAndDeleteCanBeSigned) {
     EXPECT_FALSE(
         Access::signature(o, static_cast<eOAuthHttpRequestType>(4), "https://x/", {}, sig));
     EXPECT_EQ(sig, "");
+
+    std::string header = "stale";
+    EXPECT_FALSE(o.getOAuthHeader(static_cast<eOAuthHttpRequestType>(4), "https://x/", "", header));
+    EXPECT_EQ(header, "") << "no unsigned header line";
 }
 
 TEST(OAuthParameters, SplittingQueryAndBodyData) {
@@ -281,6 +286,33 @@ TEST(OAuthHeader, LineFormatAndOptionalItems) {
         EXPECT_EQ(header.find("oauth_token=") != std::string::npos, c.tokenItem);
         EXPECT_EQ(header.find("oauth_verifier=") != std::string::npos, c.verifierItem);
         EXPECT_EQ(header.find(' ', 21), std::string::npos) << "no space after the prefix";
+    }
+}
+
+// A token from an answer or a PIN from a page can hold anything; none of it may end the value,
+// the item or the line.
+TEST(OAuthHeader, EveryValueIsPercentEncodedInTheLine) {
+    struct Case {
+        std::string token, pin, tokenItem, verifierItem;
+    };
+    const Case cases[] = {
+        {"100001-Ab_9", "7654321", "oauth_token=\"100001-Ab_9\"", "oauth_verifier=\"7654321\""},
+        {"a\"b,c", "1,2", "oauth_token=\"a%22b%2Cc\"", "oauth_verifier=\"1%2C2\""},
+        {"t\r\nX-Injected: 1", "12 34\n", "oauth_token=\"t%0D%0AX-Injected%3A%201\"",
+         "oauth_verifier=\"12%2034%0A\""},
+    };
+    for (const auto& c : cases) {
+        oAuth o;
+        o.setConsumerKey("ck");
+        o.setOAuthTokenKey(c.token);
+        o.setOAuthPin(c.pin);
+        std::string header;
+        ASSERT_TRUE(o.getOAuthHeader(eOAuthRequestGet, "https://h/p", "", header, true));
+        SCOPED_TRACE(header);
+        EXPECT_NE(header.find("," + c.tokenItem + ","), std::string::npos);
+        EXPECT_NE(header.find("," + c.verifierItem + ","), std::string::npos);
+        EXPECT_EQ(header.find_first_of("\r\n"), std::string::npos);
+        EXPECT_EQ(std::count(header.begin(), header.end(), '"'), 16) << "eight quoted values";
     }
 }
 
@@ -462,10 +494,11 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
         oAuth o;
         o.setConsumerKey("TpConsumerKey");
         o.setConsumerSecret(rng() % 2 ? "consumer-secret_1" : "cs");
-        if (rng() % 4) o.setOAuthTokenKey("100001-token");
+        // Tokens and PINs are mostly the service's alphabet, sometimes anything at all.
+        if (rng() % 4) o.setOAuthTokenKey(rng() % 3 ? "100001-token" : "1-" + randomText(rng));
         const std::string tokenSecret = rng() % 3 ? "token.secret~2" : "";
         o.setOAuthTokenSecret(tokenSecret);
-        o.setOAuthPin(rng() % 2 ? "7654321" : "");
+        o.setOAuthPin(rng() % 2 ? "7654321" : rng() % 2 ? "" : "\"7,6\r\n" + randomText(rng));
         std::string header;
         o.getOAuthHeader(typeOf(method), url, body, header, rng() % 2);
         std::string consumerSecret;

@@ -183,14 +183,19 @@ bool oAuth::buildOAuthTokenKeyValuePairs(const bool includeOAuthVerifierPin,
                                          const bool generateTimestamp) {
     if (generateTimestamp) generateNonceTimeStamp();
 
-    keyValueMap[OAUTHLIB_CONSUMERKEY_KEY] = consumerKey;
-    keyValueMap[OAUTHLIB_NONCE_KEY] = nonce;
+    // Values are stored percent-encoded, as the header line carries them and as the base string
+    // normalises them: a token or PIN can't break the line. The signature comes encoded already.
+    auto put = [&keyValueMap](const std::string& name, const std::string& value) {
+        keyValueMap[name] = urlencode(value);
+    };
+    put(OAUTHLIB_CONSUMERKEY_KEY, consumerKey);
+    put(OAUTHLIB_NONCE_KEY, nonce);
     if (!oauthSignature.empty()) keyValueMap[OAUTHLIB_SIGNATURE_KEY] = oauthSignature;
-    keyValueMap[OAUTHLIB_SIGNATUREMETHOD_KEY] = SIGNATURE_METHOD;
-    keyValueMap[OAUTHLIB_TIMESTAMP_KEY] = timeStamp;
-    if (!oAuthTokenKey.empty()) keyValueMap[OAUTHLIB_TOKEN_KEY] = oAuthTokenKey;
-    if (includeOAuthVerifierPin && !oAuthPin.empty()) keyValueMap[OAUTHLIB_VERIFIER_KEY] = oAuthPin;
-    keyValueMap[OAUTHLIB_VERSION_KEY] = OAUTH_VERSION;
+    put(OAUTHLIB_SIGNATUREMETHOD_KEY, SIGNATURE_METHOD);
+    put(OAUTHLIB_TIMESTAMP_KEY, timeStamp);
+    if (!oAuthTokenKey.empty()) put(OAUTHLIB_TOKEN_KEY, oAuthTokenKey);
+    if (includeOAuthVerifierPin && !oAuthPin.empty()) put(OAUTHLIB_VERIFIER_KEY, oAuthPin);
+    put(OAUTHLIB_VERSION_KEY, OAUTH_VERSION);
     return !keyValueMap.empty();
 }
 
@@ -275,7 +280,7 @@ bool oAuth::buildOAuthHeader(const eOAuthHttpRequestType eType, const std::strin
 
     buildOAuthTokenKeyValuePairs(includeOAuthVerifierPin, "", params, generateTimestamp);
     std::string signature;
-    getSignature(eType, baseUrl, params, signature);
+    if (!getSignature(eType, baseUrl, params, signature)) return false;
 
     // The header carries only the protocol parameters, with the nonce and timestamp just signed.
     params.clear();

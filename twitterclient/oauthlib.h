@@ -63,8 +63,9 @@ class oAuth {
     void getOAuthScreenName(std::string& oAuthScreenName);
     void setOAuthScreenName(const std::string& oAuthScreenName);
 
-    // A new nonce and timestamp, then the signed header line for this request. rawData is the
-    // form body exactly as it will be sent (values already percent-encoded), or empty.
+    // A new nonce and timestamp, then the signed header line for this request, every value
+    // percent-encoded. rawData is the form body exactly as it will be sent (values already
+    // percent-encoded), or empty. False, with no header line, when the request can't be signed.
     bool getOAuthHeader(const eOAuthHttpRequestType eType, const std::string& rawUrl,
                         const std::string& rawData, std::string& oAuthHttpHeader,
                         const bool includeOAuthVerifierPin = false);

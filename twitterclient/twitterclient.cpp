@@ -302,7 +302,8 @@ bool twitterClient::performSigned(eOAuthHttpRequestType type, const std::string&
     prepareStandardParams();
 
     std::string header;
-    oAuthObj.getOAuthHeader(type, url, body, header, false);
+    if (!oAuthObj.getOAuthHeader(type, url, body, header, false))
+        return false;  // not sent unsigned
 
     switch (type) {
         case eOAuthRequestGet:
