@@ -169,8 +169,8 @@ void oAuth::buildOAuthRawDataKeyValPairs(const std::string& rawData, bool urlenc
                                          oAuthKeyValuePairs& rawDataKeyValuePairs) {
     for (auto& [name, value] : formPairs(rawData)) {
         if (urlencodeData) {
-            // Query text is read as a URL carries it, then its value is encoded once.
-            name = formDecode(name);
+            // Query text is read as a URL carries it, then names and values are encoded once.
+            name = urlencode(formDecode(name));
             value = urlencode(formDecode(value));
         }
         rawDataKeyValuePairs[name] = std::move(value);
