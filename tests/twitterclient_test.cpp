@@ -374,17 +374,56 @@ TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
 }
 
 TEST_F(ClientTest, LoginWithAWrongPasswordGivesNoPin) {
+    struct Case {
+        std::string password, formValue;
+    };
+    const Case cases[] = {
+        {"wrong&password=1", "wrong%26password%3D1"},
+        {":/?#[]@!$&'()*+,;= %", "%3A%2F%3F%23%5B%5D%40%21%24%26%27%28%29%2A%2B%2C%3B%3D%20%25"},
+        {"x&session[password]=spin-the-decks", "x%26session%5Bpassword%5D%3Dspin-the-decks"},
+    };
     twitterClient fresh;
     sandbox().configure(fresh, false);
     fresh.setTwitterUsername("djsandbox");
-    fresh.setTwitterPassword("wrong&password=1");
     std::string authorizeUrl;
     ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
-    EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
-    EXPECT_NE(
-        lastRequest().at("body").get<std::string>().find("session[password]=wrong&password=1"),
-        std::string::npos)
-        << "form values go out unencoded";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        fresh.setTwitterPassword(c.password);
+        EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
+        const json login = lastRequest();
+        EXPECT_EQ(login.at("verdict"), "error bad-login") << "the session and tokens arrived";
+        const std::string body = login.at("body");
+        const std::string last = "&session[password]=" + c.formValue;
+        EXPECT_EQ(body.substr(body.size() - std::min(body.size(), last.size())), last) << body;
+    }
+}
+
+// The page's values are read as HTML text, and every value of the form is form-encoded.
+TEST_F(ClientTest, AuthorizePageValuesAreUnescapedAndFormEncoded) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    fresh.setTwitterUsername("dj sandbox");
+    fresh.setTwitterPassword("p+w");
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    const std::string page =
+        "<input name=\"authenticity_token\" type=\"hidden\" "
+        "value=\"a+b/c=&amp;d&quot;e&#39;f&#x2F;&lt;&bogus;\">"
+        "<input name=\"oauth_token\" type=\"hidden\" value=\"T&amp;1\">";
+    const std::string pinPage = "<p id=\"code-desc\"><code>7&amp;6&#x3c;5</code>";
+    for (const auto& answer : {page, pinPage})  // the GET, then the login POST
+        ASSERT_TRUE(sandbox().queueFault(
+            {{"path", "/oauth/authorize"}, {"status", 200}, {"body", answer}}));
+    ASSERT_TRUE(fresh.oAuthHandlePIN(authorizeUrl)) << response(fresh);
+    std::string pin;
+    fresh.getOAuth().getOAuthPin(pin);
+    EXPECT_EQ(pin, "7&6<5");
+    const json login = lastRequest();
+    ASSERT_EQ(login.at("method"), "POST");
+    EXPECT_EQ(login.at("body"),
+              "oauth_token=T%261&authenticity_token=a%2Bb%2Fc%3D%26d%22e%27f%2F%3C%26bogus%3B"
+              "&session[username_or_email]=dj%20sandbox&session[password]=p%2Bw");
 }
 
 TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {
