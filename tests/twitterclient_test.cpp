@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -424,6 +426,33 @@ TEST_F(ClientTest, AuthorizePageValuesAreUnescapedAndFormEncoded) {
     EXPECT_EQ(login.at("body"),
               "oauth_token=T%261&authenticity_token=a%2Bb%2Fc%3D%26d%22e%27f%2F%3C%26bogus%3B"
               "&session[username_or_email]=dj%20sandbox&session[password]=p%2Bw");
+}
+
+// An address handed to the client is fetched over HTTPS or not at all: never a local file, never
+// plain HTTP, even through the proxy.
+TEST_F(ClientTest, OnlyHttpsAddressesAreFetched) {
+    const std::string pagePath =
+        ::testing::TempDir() + "/trackpost_authorize_page_" + std::to_string(getpid()) + ".html";
+    std::ofstream(pagePath) << "<input name=\"authenticity_token\" type=\"hidden\" value=\"a\">"
+                               "<input name=\"oauth_token\" type=\"hidden\" value=\"t\">"
+                               "<p id=\"code-desc\"><code>1234567</code>";
+    const std::string addresses[] = {
+        "file://" + pagePath,
+        "http://api.twitter.com/oauth/authorize?oauth_token=t",
+    };
+    const size_t logged = sandbox().log().size();
+    for (const auto& address : addresses) {
+        SCOPED_TRACE(address);
+        client.getOAuth().setOAuthPin("keep");
+        EXPECT_FALSE(client.oAuthHandlePIN(address));
+        std::string pin;
+        client.getOAuth().getOAuthPin(pin);
+        EXPECT_EQ(pin, "keep");
+        EXPECT_EQ(response(client), "");
+        EXPECT_NE(curlError(client).find("disabled"), std::string::npos) << curlError(client);
+    }
+    EXPECT_EQ(sandbox().log().size(), logged) << "nothing reached the sandbox";
+    std::remove(pagePath.c_str());
 }
 
 TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {

@@ -150,6 +150,10 @@ twitterClient::twitterClient()
         curl_easy_setopt(curlHandle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, STALL_LIMIT_SECONDS);
+        // HTTPS only, redirects included: an address handed to us must not read a local file or
+        // talk plain text. The proxy's own scheme is not restricted by this.
+        curl_easy_setopt(curlHandle, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(curlHandle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     }
 }
 
