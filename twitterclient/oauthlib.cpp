@@ -1,6 +1,7 @@
 #include "oauthlib.h"
 
 #include <algorithm>
+#include <climits>
 #include <ctime>
 #include <random>
 #include <vector>
@@ -243,6 +244,9 @@ bool oAuth::getSignature(const eOAuthHttpRequestType eType, const std::string& r
     }
     sigBase += urlencode(rawUrl);
     sigBase += "&";
+    // HMAC_SHA1 takes the text's length as an int: a longer base string is refused, and before
+    // it is built.
+    if (sigBase.size() + urlencodedLength(rawParams) > static_cast<size_t>(INT_MAX)) return false;
     sigBase += urlencode(rawParams);
 
     const std::string secretSigningKey = consumerSecret + "&" + oAuthTokenSecret;
