@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "test_support.h"
 #include "urlencode.h"
@@ -352,6 +354,30 @@ TEST(OAuthHeader, NoncesAreUniqueWithinOneSecondAndTimestampsAreWholeSeconds) {
     oAuth copy = o.clone();
     copy.getOAuthHeader(eOAuthRequestGet, "https://h/p", "", header);
     EXPECT_EQ(nonces.count(Access::nonce(copy)), 0u);
+}
+
+// Each thread signs with a generator of its own: two threads signing at once neither race on a
+// shared one nor draw the same sequence.
+TEST(OAuthHeader, NoncesFromTwoThreadsSigningAtOnceAreDistinct) {
+    const size_t perThread = 2000;
+    std::vector<std::string> nonces[2];
+    std::atomic<int> started{0};
+    auto sign = [&](std::vector<std::string>& out) {
+        oAuth o;
+        o.setConsumerKey("ck");
+        std::string header;
+        for (++started; started < 2;) std::this_thread::yield();
+        for (size_t i = 0; i < perThread; ++i) {
+            o.getOAuthHeader(eOAuthRequestGet, "https://h/p", "", header);
+            out.push_back(Access::nonce(o));
+        }
+    };
+    std::thread first(sign, std::ref(nonces[0])), second(sign, std::ref(nonces[1]));
+    first.join();
+    second.join();
+    std::set<std::string> distinct(nonces[0].begin(), nonces[0].end());
+    distinct.insert(nonces[1].begin(), nonces[1].end());
+    EXPECT_EQ(distinct.size(), 2 * perThread);
 }
 
 TEST(OAuthHeader, SigningLeavesTheHostsRandomSequenceAlone) {

@@ -111,6 +111,8 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "search/tweets.json?q=%23live%20set&count=15", ""},
         {"search without count", [](C& c) { return c.search("dj"); }, "GET",
          "search/tweets.json?q=dj", ""},
+        {"search count with reserved characters", [](C& c) { return c.search("dj", "5&x=1 /"); },
+         "GET", "search/tweets.json?q=dj&count=5%26x%3D1%20%2F", ""},
         {"statusUpdate", [](C& c) { return c.statusUpdate("a b&c"); }, "POST",
          "statuses/update.json", "status=a%20b%26c"},
         {"statusUpdate reply", [](C& c) { return c.statusUpdate("hi", "12345"); }, "POST",
@@ -350,6 +352,20 @@ TEST_F(ClientTest, RequestTokenAnswerWithoutATokenGivesAnEmptyAuthorizeToken) {
     std::string authorizeUrl = "stale";
     ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
     EXPECT_EQ(authorizeUrl, "https://api.twitter.com/oauth/authorize?oauth_token=");
+}
+
+TEST_F(ClientTest, FailedRequestTokenTransferLeavesNoUrlOfAnEarlierCall) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    ASSERT_FALSE(authorizeUrl.empty());
+
+    fresh.getOAuth().setOAuthTokenKey("");  // logged out again, as a caller does first
+    fresh.getOAuth().setOAuthTokenSecret("");
+    ASSERT_TRUE(sandbox().queueFault({{"path", "request_token"}, {"truncate", true}}));
+    EXPECT_FALSE(fresh.oAuthRequestToken(authorizeUrl));
+    EXPECT_EQ(authorizeUrl, "");
 }
 
 TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
