@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "test_support.h"
 #include "urlencode.h"
@@ -198,6 +202,22 @@ TEST(OAuthSignature, OnlyGetPostAndDeleteCanBeSigned) {
     EXPECT_FALSE(
         Access::signature(o, static_cast<eOAuthHttpRequestType>(4), "https://x/", {}, sig));
     EXPECT_EQ(sig, "");
+
+    std::string header = "stale";
+    EXPECT_FALSE(o.getOAuthHeader(static_cast<eOAuthHttpRequestType>(4), "https://x/", "", header));
+    EXPECT_EQ(header, "") << "no unsigned header line";
+}
+
+// HMAC_SHA1 takes an int length: a longer base string would be signed as an empty one.
+TEST(OAuthSignature, BaseStringOver2GiBIsRefused) {
+    if (threadSanitizer) GTEST_SKIP() << "gigabytes are too much for ThreadSanitizer";
+    oAuth o;
+    oAuthKeyValuePairs map;
+    // Each "%" is "%25" in the base string, so a third of the bound is enough.
+    map["s"] = std::string(static_cast<size_t>(std::numeric_limits<int>::max()) / 3 + 1, '%');
+    std::string sig = "stale";
+    EXPECT_FALSE(Access::signature(o, eOAuthRequestPost, "https://h/p", map, sig));
+    EXPECT_EQ(sig, "");
 }
 
 TEST(OAuthParameters, SplittingQueryAndBodyData) {
@@ -220,7 +240,8 @@ TEST(OAuthParameters, SplittingQueryAndBodyData) {
         {"q=a+b", true, {{"q", "a%20b"}}},
         {"q=a b&r=x/y", true, {{"q", "a%20b"}, {"r", "x%2Fy"}}},
         {"q=%zz%4", true, {{"q", "%25zz%254"}}},  // a broken escape is taken literally
-        {"c%40=1", true, {{"c@", "1"}}},
+        {"c%40=1", true, {{"c%40", "1"}}},        // names are encoded like values
+        {"a+b=1&x/y=2&%7E~=3", true, {{"a%20b", "1"}, {"x%2Fy", "2"}, {"~~", "3"}}},
     };
     oAuth o;
     for (const auto& c : cases)
@@ -284,6 +305,33 @@ TEST(OAuthHeader, LineFormatAndOptionalItems) {
     }
 }
 
+// A token from an answer or a PIN from a page can hold anything; none of it may end the value,
+// the item or the line.
+TEST(OAuthHeader, EveryValueIsPercentEncodedInTheLine) {
+    struct Case {
+        std::string token, pin, tokenItem, verifierItem;
+    };
+    const Case cases[] = {
+        {"100001-Ab_9", "7654321", "oauth_token=\"100001-Ab_9\"", "oauth_verifier=\"7654321\""},
+        {"a\"b,c", "1,2", "oauth_token=\"a%22b%2Cc\"", "oauth_verifier=\"1%2C2\""},
+        {"t\r\nX-Injected: 1", "12 34\n", "oauth_token=\"t%0D%0AX-Injected%3A%201\"",
+         "oauth_verifier=\"12%2034%0A\""},
+    };
+    for (const auto& c : cases) {
+        oAuth o;
+        o.setConsumerKey("ck");
+        o.setOAuthTokenKey(c.token);
+        o.setOAuthPin(c.pin);
+        std::string header;
+        ASSERT_TRUE(o.getOAuthHeader(eOAuthRequestGet, "https://h/p", "", header, true));
+        SCOPED_TRACE(header);
+        EXPECT_NE(header.find("," + c.tokenItem + ","), std::string::npos);
+        EXPECT_NE(header.find("," + c.verifierItem + ","), std::string::npos);
+        EXPECT_EQ(header.find_first_of("\r\n"), std::string::npos);
+        EXPECT_EQ(std::count(header.begin(), header.end(), '"'), 16) << "eight quoted values";
+    }
+}
+
 TEST(OAuthHeader, NoncesAreUniqueWithinOneSecondAndTimestampsAreWholeSeconds) {
     oAuth o;
     o.setConsumerKey("ck");
@@ -308,6 +356,30 @@ TEST(OAuthHeader, NoncesAreUniqueWithinOneSecondAndTimestampsAreWholeSeconds) {
     EXPECT_EQ(nonces.count(Access::nonce(copy)), 0u);
 }
 
+// Each thread signs with a generator of its own: two threads signing at once neither race on a
+// shared one nor draw the same sequence.
+TEST(OAuthHeader, NoncesFromTwoThreadsSigningAtOnceAreDistinct) {
+    const size_t perThread = 2000;
+    std::vector<std::string> nonces[2];
+    std::atomic<int> started{0};
+    auto sign = [&](std::vector<std::string>& out) {
+        oAuth o;
+        o.setConsumerKey("ck");
+        std::string header;
+        for (++started; started < 2;) std::this_thread::yield();
+        for (size_t i = 0; i < perThread; ++i) {
+            o.getOAuthHeader(eOAuthRequestGet, "https://h/p", "", header);
+            out.push_back(Access::nonce(o));
+        }
+    };
+    std::thread first(sign, std::ref(nonces[0])), second(sign, std::ref(nonces[1]));
+    first.join();
+    second.join();
+    std::set<std::string> distinct(nonces[0].begin(), nonces[0].end());
+    distinct.insert(nonces[1].begin(), nonces[1].end());
+    EXPECT_EQ(distinct.size(), 2 * perThread);
+}
+
 TEST(OAuthHeader, SigningLeavesTheHostsRandomSequenceAlone) {
     std::srand(4242);
     const int a = std::rand(), b = std::rand();
@@ -329,13 +401,19 @@ TEST(OAuthTokens, ExtractFromTokenAnswers) {
     const Case cases[] = {
         {"oauth_token=K&oauth_token_secret=S&user_id=1&screen_name=dj", true, "K", "S", "dj"},
         {"oauth_token=K&oauth_token_secret=S&oauth_callback_confirmed=true", true, "K", "S", "n0"},
-        {"oauth_token=K&oauth_token_secret=S", true, "K", "s0", "n0"},
+        {"oauth_token=K&oauth_token_secret=S", true, "K", "S", "n0"},
+        {"oauth_token_secret=S&screen_name=dj&oauth_token=K", true, "K", "S", "dj"},
+        {"oauth_token=K&oauth_token_secret=S&screen_name=dj&x_auth_expires=0", true, "K", "S",
+         "dj"},
+        {"oauth_token=K%2B%2F%3D&oauth_token_secret=S+1%26&screen_name=d%C3%A9", true,
+         "K+/=", "S 1&", "d\xC3\xA9"},
+        {"xoauth_token=X&oauth_token_secretx=Y&my_screen_name=Z", true, "k0", "s0", "n0"},
         {"no names here", true, "k0", "s0", "n0"},
         {"", false, "k0", "s0", "n0"},
         {"{\"errors\":[{\"code\":32}]}", true, "k0", "s0", "n0"},
         {"oauth_token=K&oauth_token_secret=S&screen_name=", true, "K", "S", ""},
         {"oauth_token", true, "k0", "s0", "n0"},
-        {"screen_name", true, "k0", "s0", ""},
+        {"screen_name", true, "k0", "s0", "n0"},
         {"oauth_token=&oauth_token_secret=&x=1", true, "", "", "n0"},
     };
     for (const auto& c : cases) {
@@ -427,9 +505,11 @@ std::string queryEncode(std::mt19937& rng, const std::string& value) {
 // Our headers checked by an independent OAuth implementation (python3-oauthlib).
 TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
     std::mt19937 rng(9);
-    // Names are distinct and none is a prefix of another, as in the service's calls.
+    // Names are distinct and none is a prefix of another, as in the service's calls; some need
+    // encoding.
     const std::vector<std::string> names = {"status", "count",       "q",           "cursor",
-                                            "text",   "screen_name", "include_rts", "since_id"};
+                                            "text",   "screen_name", "include_rts", "since_id",
+                                            "tag@dj", "with space",  "list[0]",     "a+b/c"};
     const std::vector<std::string> paths = {"statuses/update", "search/tweets", "users/lookup",
                                             "statuses/destroy/12", "account/verify_credentials"};
     json requests = json::array();
@@ -441,10 +521,12 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
         std::string url = "https://api.twitter.com/1.1/" + paths[rng() % paths.size()] + ".json";
         const size_t queryCount = rng() % 3, bodyCount = method == "POST" ? 1 + rng() % 3 : 0;
         for (size_t q = 0; q < queryCount; ++q)
-            url += (q ? "&" : "?") + pool[q] + "=" + queryEncode(rng, randomText(rng));
+            url += (q ? "&" : "?") + queryEncode(rng, pool[q]) + "=" +
+                   queryEncode(rng, randomText(rng));
         std::string body;
         for (size_t b = 0; b < bodyCount; ++b)
-            body += (b ? "&" : "") + pool[queryCount + b] + "=" + urlencode(randomText(rng));
+            body +=
+                (b ? "&" : "") + urlencode(pool[queryCount + b]) + "=" + urlencode(randomText(rng));
         if (i == 0) {  // a long status whose base string exceeds 4032 bytes
             std::string text;
             for (int k = 0; k < 280; ++k) text += "\xF0\x9F\x8E\xA7";
@@ -456,10 +538,11 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
         oAuth o;
         o.setConsumerKey("TpConsumerKey");
         o.setConsumerSecret(rng() % 2 ? "consumer-secret_1" : "cs");
-        if (rng() % 4) o.setOAuthTokenKey("100001-token");
+        // Tokens and PINs are mostly the service's alphabet, sometimes anything at all.
+        if (rng() % 4) o.setOAuthTokenKey(rng() % 3 ? "100001-token" : "1-" + randomText(rng));
         const std::string tokenSecret = rng() % 3 ? "token.secret~2" : "";
         o.setOAuthTokenSecret(tokenSecret);
-        o.setOAuthPin(rng() % 2 ? "7654321" : "");
+        o.setOAuthPin(rng() % 2 ? "7654321" : rng() % 2 ? "" : "\"7,6\r\n" + randomText(rng));
         std::string header;
         o.getOAuthHeader(typeOf(method), url, body, header, rng() % 2);
         std::string consumerSecret;

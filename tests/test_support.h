@@ -9,6 +9,20 @@
 
 namespace testsupport {
 
+// ThreadSanitizer keeps shadow state several times the size of all memory a test touches: too
+// much for the tests that hash or sign gigabytes, which look for faults it doesn't find anyway.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool threadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool threadSanitizer = true;
+#else
+constexpr bool threadSanitizer = false;
+#endif
+#else
+constexpr bool threadSanitizer = false;
+#endif
+
 using Bytes = std::vector<unsigned char>;
 
 inline std::string toHex(const unsigned char* p, size_t n) {

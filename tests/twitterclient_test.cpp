@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -109,6 +111,8 @@ TEST_F(ClientTest, EveryRestCallSendsItsRequest) {
          "search/tweets.json?q=%23live%20set&count=15", ""},
         {"search without count", [](C& c) { return c.search("dj"); }, "GET",
          "search/tweets.json?q=dj", ""},
+        {"search count with reserved characters", [](C& c) { return c.search("dj", "5&x=1 /"); },
+         "GET", "search/tweets.json?q=dj&count=5%26x%3D1%20%2F", ""},
         {"statusUpdate", [](C& c) { return c.statusUpdate("a b&c"); }, "POST",
          "statuses/update.json", "status=a%20b%26c"},
         {"statusUpdate reply", [](C& c) { return c.statusUpdate("hi", "12345"); }, "POST",
@@ -350,6 +354,20 @@ TEST_F(ClientTest, RequestTokenAnswerWithoutATokenGivesAnEmptyAuthorizeToken) {
     EXPECT_EQ(authorizeUrl, "https://api.twitter.com/oauth/authorize?oauth_token=");
 }
 
+TEST_F(ClientTest, FailedRequestTokenTransferLeavesNoUrlOfAnEarlierCall) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    ASSERT_FALSE(authorizeUrl.empty());
+
+    fresh.getOAuth().setOAuthTokenKey("");  // logged out again, as a caller does first
+    fresh.getOAuth().setOAuthTokenSecret("");
+    ASSERT_TRUE(sandbox().queueFault({{"path", "request_token"}, {"truncate", true}}));
+    EXPECT_FALSE(fresh.oAuthRequestToken(authorizeUrl));
+    EXPECT_EQ(authorizeUrl, "");
+}
+
 TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
     twitterClient fresh;
     sandbox().configure(fresh, false);
@@ -374,17 +392,83 @@ TEST_F(ClientTest, AuthorizePageWithoutItsMarkersGivesNoPinAndNoPost) {
 }
 
 TEST_F(ClientTest, LoginWithAWrongPasswordGivesNoPin) {
+    struct Case {
+        std::string password, formValue;
+    };
+    const Case cases[] = {
+        {"wrong&password=1", "wrong%26password%3D1"},
+        {":/?#[]@!$&'()*+,;= %", "%3A%2F%3F%23%5B%5D%40%21%24%26%27%28%29%2A%2B%2C%3B%3D%20%25"},
+        {"x&session[password]=spin-the-decks", "x%26session%5Bpassword%5D%3Dspin-the-decks"},
+    };
     twitterClient fresh;
     sandbox().configure(fresh, false);
     fresh.setTwitterUsername("djsandbox");
-    fresh.setTwitterPassword("wrong&password=1");
     std::string authorizeUrl;
     ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
-    EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
-    EXPECT_NE(
-        lastRequest().at("body").get<std::string>().find("session[password]=wrong&password=1"),
-        std::string::npos)
-        << "form values go out unencoded";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        fresh.setTwitterPassword(c.password);
+        EXPECT_FALSE(fresh.oAuthHandlePIN(authorizeUrl));
+        const json login = lastRequest();
+        EXPECT_EQ(login.at("verdict"), "error bad-login") << "the session and tokens arrived";
+        const std::string body = login.at("body");
+        const std::string last = "&session[password]=" + c.formValue;
+        EXPECT_EQ(body.substr(body.size() - std::min(body.size(), last.size())), last) << body;
+    }
+}
+
+// The page's values are read as HTML text, and every value of the form is form-encoded.
+TEST_F(ClientTest, AuthorizePageValuesAreUnescapedAndFormEncoded) {
+    twitterClient fresh;
+    sandbox().configure(fresh, false);
+    fresh.setTwitterUsername("dj sandbox");
+    fresh.setTwitterPassword("p+w");
+    std::string authorizeUrl;
+    ASSERT_TRUE(fresh.oAuthRequestToken(authorizeUrl));
+    const std::string page =
+        "<input name=\"authenticity_token\" type=\"hidden\" "
+        "value=\"a+b/c=&amp;d&quot;e&#39;f&#x2F;&lt;&bogus;\">"
+        "<input name=\"oauth_token\" type=\"hidden\" value=\"T&amp;1\">";
+    const std::string pinPage = "<p id=\"code-desc\"><code>7&amp;6&#x3c;5</code>";
+    for (const auto& answer : {page, pinPage})  // the GET, then the login POST
+        ASSERT_TRUE(sandbox().queueFault(
+            {{"path", "/oauth/authorize"}, {"status", 200}, {"body", answer}}));
+    ASSERT_TRUE(fresh.oAuthHandlePIN(authorizeUrl)) << response(fresh);
+    std::string pin;
+    fresh.getOAuth().getOAuthPin(pin);
+    EXPECT_EQ(pin, "7&6<5");
+    const json login = lastRequest();
+    ASSERT_EQ(login.at("method"), "POST");
+    EXPECT_EQ(login.at("body"),
+              "oauth_token=T%261&authenticity_token=a%2Bb%2Fc%3D%26d%22e%27f%2F%3C%26bogus%3B"
+              "&session[username_or_email]=dj%20sandbox&session[password]=p%2Bw");
+}
+
+// An address handed to the client is fetched over HTTPS or not at all: never a local file, never
+// plain HTTP, even through the proxy.
+TEST_F(ClientTest, OnlyHttpsAddressesAreFetched) {
+    const std::string pagePath =
+        ::testing::TempDir() + "/trackpost_authorize_page_" + std::to_string(getpid()) + ".html";
+    std::ofstream(pagePath) << "<input name=\"authenticity_token\" type=\"hidden\" value=\"a\">"
+                               "<input name=\"oauth_token\" type=\"hidden\" value=\"t\">"
+                               "<p id=\"code-desc\"><code>1234567</code>";
+    const std::string addresses[] = {
+        "file://" + pagePath,
+        "http://api.twitter.com/oauth/authorize?oauth_token=t",
+    };
+    const size_t logged = sandbox().log().size();
+    for (const auto& address : addresses) {
+        SCOPED_TRACE(address);
+        client.getOAuth().setOAuthPin("keep");
+        EXPECT_FALSE(client.oAuthHandlePIN(address));
+        std::string pin;
+        client.getOAuth().getOAuthPin(pin);
+        EXPECT_EQ(pin, "keep");
+        EXPECT_EQ(response(client), "");
+        EXPECT_NE(curlError(client).find("disabled"), std::string::npos) << curlError(client);
+    }
+    EXPECT_EQ(sandbox().log().size(), logged) << "nothing reached the sandbox";
+    std::remove(pagePath.c_str());
 }
 
 TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {

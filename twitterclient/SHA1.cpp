@@ -110,22 +110,23 @@ void CSHA1::Transform(uint32_t* st, const unsigned char* block) {
 void CSHA1::Update(const unsigned char* data, unsigned int len) {
     if (len == 0) return;
 
-    const unsigned int pos = (bitCount[0] >> 3) & 63u;
+    // Positions are size_t: position + length can't wrap for any 32-bit length.
+    const size_t length = len;
+    const size_t pos = (bitCount[0] >> 3) & 63u;
     const uint32_t addedBits = static_cast<uint32_t>(len) << 3;
     bitCount[0] += addedBits;
     if (bitCount[0] < addedBits) ++bitCount[1];
     bitCount[1] += len >> 29;
 
-    unsigned int i = 0;
-    if (pos + len >= BLOCK_SIZE) {
-        i = BLOCK_SIZE - pos;
+    if (pos + length >= BLOCK_SIZE) {
+        size_t i = BLOCK_SIZE - pos;
         std::memcpy(&buffer[pos], data, i);
         Transform(state, buffer);
         // Whole blocks are compressed where they lie.
-        for (; i + (BLOCK_SIZE - 1) < len; i += BLOCK_SIZE) Transform(state, &data[i]);
-        std::memcpy(buffer, &data[i], len - i);
+        for (; i + BLOCK_SIZE <= length; i += BLOCK_SIZE) Transform(state, &data[i]);
+        std::memcpy(buffer, &data[i], length - i);
     } else {
-        std::memcpy(&buffer[pos], data, len);
+        std::memcpy(&buffer[pos], data, length);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "oauthlib.h"
 
 #include <algorithm>
+#include <climits>
 #include <ctime>
 #include <random>
 #include <vector>
@@ -66,9 +67,9 @@ int hexValue(char c) {
     return -1;
 }
 
-// Reads a query component as a form reads it: "+" is a space and "%XY" a byte. A "%" that
-// does not start a valid escape is kept as it is.
-std::string urldecodeQueryComponent(const std::string& s) {
+// Reads a form or query component: "+" is a space and "%XY" a byte. A "%" that does not start
+// a valid escape is kept as it is.
+std::string formDecode(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
@@ -85,17 +86,23 @@ std::string urldecodeQueryComponent(const std::string& s) {
     return out;
 }
 
-// The text after `key` and the one character following it, up to the first "&"; false when
-// the key or the "&" is missing.
-bool valueBeforeAmpersand(const std::string& body, const std::string& key, std::string& value) {
-    const size_t at = body.find(key);
-    if (at == std::string::npos) return false;
-    const size_t start = at + key.size() + 1;
-    if (start > body.size()) return false;
-    const size_t end = body.find('&', start);
-    if (end == std::string::npos) return false;
-    value = body.substr(start, end - start);
-    return true;
+using FormPairs = std::vector<std::pair<std::string, std::string>>;
+
+// The name=value pieces of "&"-joined data, in order, neither decoded. A piece without "="
+// (an empty one too) is skipped; further "=" stay in the value.
+FormPairs formPairs(const std::string& data) {
+    FormPairs pairs;
+    for (size_t start = 0; start < data.size();) {
+        size_t end = data.find('&', start);
+        if (end == std::string::npos) end = data.size();
+        const auto eq = std::find(data.begin() + start, data.begin() + end, '=');
+        if (eq != data.begin() + end) {
+            const size_t at = eq - data.begin();
+            pairs.emplace_back(data.substr(start, at - start), data.substr(at + 1, end - at - 1));
+        }
+        start = end + 1;
+    }
+    return pairs;
 }
 
 }  // namespace
@@ -161,23 +168,13 @@ void oAuth::generateNonceTimeStamp() {
 
 void oAuth::buildOAuthRawDataKeyValPairs(const std::string& rawData, bool urlencodeData,
                                          oAuthKeyValuePairs& rawDataKeyValuePairs) {
-    if (rawData.empty()) return;
-    for (size_t start = 0; start <= rawData.size();) {
-        size_t end = rawData.find('&', start);
-        if (end == std::string::npos) end = rawData.size();
-        const std::string piece = rawData.substr(start, end - start);
-        const size_t eq = piece.find('=');
-        if (eq != std::string::npos) {
-            std::string name = piece.substr(0, eq);
-            std::string value = piece.substr(eq + 1);
-            if (urlencodeData) {
-                // Query text is read as a URL carries it, then its value is encoded once.
-                name = urldecodeQueryComponent(name);
-                value = urlencode(urldecodeQueryComponent(value));
-            }
-            rawDataKeyValuePairs[name] = value;
+    for (auto& [name, value] : formPairs(rawData)) {
+        if (urlencodeData) {
+            // Query text is read as a URL carries it, then names and values are encoded once.
+            name = urlencode(formDecode(name));
+            value = urlencode(formDecode(value));
         }
-        start = end + 1;
+        rawDataKeyValuePairs[name] = std::move(value);
     }
 }
 
@@ -187,14 +184,19 @@ bool oAuth::buildOAuthTokenKeyValuePairs(const bool includeOAuthVerifierPin,
                                          const bool generateTimestamp) {
     if (generateTimestamp) generateNonceTimeStamp();
 
-    keyValueMap[OAUTHLIB_CONSUMERKEY_KEY] = consumerKey;
-    keyValueMap[OAUTHLIB_NONCE_KEY] = nonce;
+    // Values are stored percent-encoded, as the header line carries them and as the base string
+    // normalises them: a token or PIN can't break the line. The signature comes encoded already.
+    auto put = [&keyValueMap](const std::string& name, const std::string& value) {
+        keyValueMap[name] = urlencode(value);
+    };
+    put(OAUTHLIB_CONSUMERKEY_KEY, consumerKey);
+    put(OAUTHLIB_NONCE_KEY, nonce);
     if (!oauthSignature.empty()) keyValueMap[OAUTHLIB_SIGNATURE_KEY] = oauthSignature;
-    keyValueMap[OAUTHLIB_SIGNATUREMETHOD_KEY] = SIGNATURE_METHOD;
-    keyValueMap[OAUTHLIB_TIMESTAMP_KEY] = timeStamp;
-    if (!oAuthTokenKey.empty()) keyValueMap[OAUTHLIB_TOKEN_KEY] = oAuthTokenKey;
-    if (includeOAuthVerifierPin && !oAuthPin.empty()) keyValueMap[OAUTHLIB_VERIFIER_KEY] = oAuthPin;
-    keyValueMap[OAUTHLIB_VERSION_KEY] = OAUTH_VERSION;
+    put(OAUTHLIB_SIGNATUREMETHOD_KEY, SIGNATURE_METHOD);
+    put(OAUTHLIB_TIMESTAMP_KEY, timeStamp);
+    if (!oAuthTokenKey.empty()) put(OAUTHLIB_TOKEN_KEY, oAuthTokenKey);
+    if (includeOAuthVerifierPin && !oAuthPin.empty()) put(OAUTHLIB_VERIFIER_KEY, oAuthPin);
+    put(OAUTHLIB_VERSION_KEY, OAUTH_VERSION);
     return !keyValueMap.empty();
 }
 
@@ -242,6 +244,9 @@ bool oAuth::getSignature(const eOAuthHttpRequestType eType, const std::string& r
     }
     sigBase += urlencode(rawUrl);
     sigBase += "&";
+    // HMAC_SHA1 takes the text's length as an int: a longer base string is refused, and before
+    // it is built.
+    if (sigBase.size() + urlencodedLength(rawParams) > static_cast<size_t>(INT_MAX)) return false;
     sigBase += urlencode(rawParams);
 
     const std::string secretSigningKey = consumerSecret + "&" + oAuthTokenSecret;
@@ -279,7 +284,7 @@ bool oAuth::buildOAuthHeader(const eOAuthHttpRequestType eType, const std::strin
 
     buildOAuthTokenKeyValuePairs(includeOAuthVerifierPin, "", params, generateTimestamp);
     std::string signature;
-    getSignature(eType, baseUrl, params, signature);
+    if (!getSignature(eType, baseUrl, params, signature)) return false;
 
     // The header carries only the protocol parameters, with the nonce and timestamp just signed.
     params.clear();
@@ -293,18 +298,14 @@ bool oAuth::buildOAuthHeader(const eOAuthHttpRequestType eType, const std::strin
 
 bool oAuth::extractOAuthTokenKeySecret(const std::string& requestTokenResponse) {
     if (requestTokenResponse.empty()) return false;
-
-    std::string value;
-    if (valueBeforeAmpersand(requestTokenResponse, OAUTHLIB_TOKEN_KEY, value))
-        oAuthTokenKey = value;
-    if (valueBeforeAmpersand(requestTokenResponse, OAUTHLIB_TOKENSECRET_KEY, value))
-        oAuthTokenSecret = value;
-
-    const size_t at = requestTokenResponse.find(OAUTHLIB_SCREENNAME_KEY);
-    if (at != std::string::npos) {
-        const size_t start = at + OAUTHLIB_SCREENNAME_KEY.size() + 1;
-        oAuthScreenName = start < requestTokenResponse.size() ? requestTokenResponse.substr(start)
-                                                              : std::string();
+    // A token answer is a form: names in any order, values percent-encoded.
+    for (const auto& [name, value] : formPairs(requestTokenResponse)) {
+        if (name == OAUTHLIB_TOKEN_KEY)
+            oAuthTokenKey = formDecode(value);
+        else if (name == OAUTHLIB_TOKENSECRET_KEY)
+            oAuthTokenSecret = formDecode(value);
+        else if (name == OAUTHLIB_SCREENNAME_KEY)
+            oAuthScreenName = formDecode(value);
     }
     return true;
 }

@@ -38,7 +38,8 @@ typedef enum _eOAuthHttpRequestType {
     eOAuthRequestDelete = 3
 } eOAuthHttpRequestType;
 
-// Request parameters by name, one value per name, in unsigned byte order of the names.
+// Request parameters by name, one value per name. Joined, they are sorted as whole name=value
+// items, in unsigned byte order, not by name.
 typedef std::map<std::string, std::string> oAuthKeyValuePairs;
 
 // OAuth 1.0a credentials of one client, and the HMAC-SHA1 "Authorization: OAuth " header line.
@@ -62,8 +63,9 @@ class oAuth {
     void getOAuthScreenName(std::string& oAuthScreenName);
     void setOAuthScreenName(const std::string& oAuthScreenName);
 
-    // A new nonce and timestamp, then the signed header line for this request. rawData is the
-    // form body exactly as it will be sent (values already percent-encoded), or empty.
+    // A new nonce and timestamp, then the signed header line for this request, every value
+    // percent-encoded. rawData is the form body exactly as it will be sent (values already
+    // percent-encoded), or empty. False, with no header line, when the request can't be signed.
     bool getOAuthHeader(const eOAuthHttpRequestType eType, const std::string& rawUrl,
                         const std::string& rawData, std::string& oAuthHttpHeader,
                         const bool includeOAuthVerifierPin = false);

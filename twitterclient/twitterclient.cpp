@@ -36,15 +36,77 @@ void appendParam(std::string& params, const std::string& item) {
     params += item;
 }
 
-// The text between the first startMarker and the next endMarker after it.
-bool textBetween(const std::string& text, const std::string& startMarker,
-                 const std::string& endMarker, std::string& out) {
-    const size_t start = text.find(startMarker);
+// Appends a Unicode code point as UTF-8; false for one that no text may hold.
+bool appendUtf8(std::string& out, unsigned long cp) {
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return true;
+}
+
+// Appends what the character reference "&name;" stands for: one of the named references that
+// HTML writers use for markup characters, or a decimal or hexadecimal one.
+bool appendReference(std::string& out, const std::string& name) {
+    static const std::pair<const char*, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto& n : named) {
+        if (name == n.first) {
+            out += n.second;
+            return true;
+        }
+    }
+    if (name.size() < 2 || name[0] != '#') return false;
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const std::string digits = name.substr(hex ? 2 : 1);
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 7 ||
+        digits.find_first_not_of(allowed) != std::string::npos)
+        return false;
+    return appendUtf8(out, std::stoul(digits, nullptr, hex ? 16 : 10));
+}
+
+// Resolves the character references of HTML text or an attribute value; an "&" that starts
+// none is kept as it is.
+std::string htmlUnescape(const std::string& s) {
+    const size_t LONGEST_REFERENCE = 10;  // "&#x10FFFF;"
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '&') {
+            const size_t length = s.substr(i, LONGEST_REFERENCE).find(';');
+            if (length != std::string::npos && appendReference(out, s.substr(i + 1, length - 1))) {
+                i += length;
+                continue;
+            }
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+// The text of an HTML page between the first startMarker and the next endMarker after it, with
+// its character references resolved.
+bool pageTextBetween(const std::string& page, const std::string& startMarker,
+                     const std::string& endMarker, std::string& out) {
+    const size_t start = page.find(startMarker);
     if (start == std::string::npos) return false;
     const size_t from = start + startMarker.size();
-    const size_t end = text.find(endMarker, from);
+    const size_t end = page.find(endMarker, from);
     if (end == std::string::npos) return false;
-    out = text.substr(from, end - from);
+    out = htmlUnescape(page.substr(from, end - from));
     return true;
 }
 
@@ -88,6 +150,10 @@ twitterClient::twitterClient()
         curl_easy_setopt(curlHandle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, STALL_LIMIT_SECONDS);
+        // HTTPS only, redirects included: an address handed to us must not read a local file or
+        // talk plain text. The proxy's own scheme is not restricted by this.
+        curl_easy_setopt(curlHandle, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(curlHandle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     }
 }
 
@@ -302,7 +368,8 @@ bool twitterClient::performSigned(eOAuthHttpRequestType type, const std::string&
     prepareStandardParams();
 
     std::string header;
-    oAuthObj.getOAuthHeader(type, url, body, header, false);
+    if (!oAuthObj.getOAuthHeader(type, url, body, header, false))
+        return false;  // not sent unsigned
 
     switch (type) {
         case eOAuthRequestGet:
@@ -640,28 +707,31 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
     if (!performSigned(eOAuthRequestGet, authorizeUrl, "")) return false;
 
     std::string authenticityToken, oauthToken;
-    if (!textBetween(callbackData, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
-                     OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, authenticityToken) ||
-        !textBetween(callbackData, OAUTHLIB_TOKEN_TWITTER_RESP_KEY,
-                     OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken))
+    if (!pageTextBetween(callbackData, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
+                         OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, authenticityToken) ||
+        !pageTextBetween(callbackData, OAUTHLIB_TOKEN_TWITTER_RESP_KEY,
+                         OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken))
         return false;
 
-    // The login form, its values inserted as they are, with the page's cookies.
+    // The login form, every value form-encoded, with the page's cookies.
     curl_slist* cookies = nullptr;
     curl_easy_getinfo(curlHandle, CURLINFO_COOKIELIST, &cookies);
     for (curl_slist* cookie = cookies; cookie; cookie = cookie->next)
         curl_easy_setopt(curlHandle, CURLOPT_COOKIELIST, cookie->data);
     curl_slist_free_all(cookies);
-    const std::string form = OAUTHLIB_TOKEN_KEY + "=" + oauthToken + TWITTER_URL_SEP_AMP +
-                             OAUTHLIB_AUTHENTICITY_TOKEN_KEY + "=" + authenticityToken +
-                             TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONUSERNAME_KEY + "=" +
-                             twitterUsername + TWITTER_URL_SEP_AMP + OAUTHLIB_SESSIONPASSWORD_KEY +
-                             "=" + twitterPassword;
+    const std::pair<const std::string&, const std::string&> fields[] = {
+        {OAUTHLIB_TOKEN_KEY, oauthToken},
+        {OAUTHLIB_AUTHENTICITY_TOKEN_KEY, authenticityToken},
+        {OAUTHLIB_SESSIONUSERNAME_KEY, twitterUsername},
+        {OAUTHLIB_SESSIONPASSWORD_KEY, twitterPassword},
+    };
+    std::string form;
+    for (const auto& field : fields) appendParam(form, field.first + "=" + urlencode(field.second));
 
     std::string pin;
     if (!performSigned(eOAuthRequestPost, authorizeUrl, form) ||
-        !textBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY, OAUTHLIB_PIN_END_TAG_TWITTER_RESP,
-                     pin))
+        !pageTextBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
+                         OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin))
         return false;
     oAuthObj.setOAuthPin(pin);
     return true;

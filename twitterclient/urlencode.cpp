@@ -30,3 +30,9 @@ std::string urlencode(const std::string& s) {
     }
     return out;
 }
+
+size_t urlencodedLength(const std::string& s) {
+    size_t length = 0;
+    for (char ch : s) length += isUnreserved(static_cast<unsigned char>(ch)) ? 1 : 3;
+    return length;
+}
