@@ -12,9 +12,6 @@ class AnnounceRule {
     // One poll at `now` (whole seconds). True when the track is to be announced now.
     bool poll(std::int64_t now, const std::string& identity, bool playing, double delaySeconds);
 
-    // Identity of the track seen last; empty before the first poll.
-    const std::string& lastTrack() const { return lastTrack_; }
-    bool pending() const { return pending_; }
 
     // The history delay as whole seconds: truncated toward zero, clamped to 32 bits; a delay
     // the host can't express as a number counts as the default.
@@ -23,7 +20,7 @@ class AnnounceRule {
     static constexpr double DEFAULT_DELAY_SECONDS = 45.0;
 
   private:
-    std::string lastTrack_;
+    std::string lastTrack_;  // identity of the track seen last; empty at first
     bool pending_ = false;
     std::int64_t startTime_ = 0;
 };

@@ -183,14 +183,10 @@ void CTrackpost::stopWorker() {
 }
 
 void CTrackpost::workerMain() {
-    // Identity answers are kept between passes: a host that stops answering keeps the track.
-    char drive[QUERY_SIZE] = {};
-    char path[QUERY_SIZE] = {};
-    char name[QUERY_SIZE] = {};
-    std::string identity;
+    DeckIdentity deck;
     while (running) {
         try {
-            workerPass(drive, path, name, identity);
+            workerPass(deck);
         } catch (const std::exception&) {
             // Out of memory during one pass: drop that pass's work, never the host.
         }
@@ -198,23 +194,21 @@ void CTrackpost::workerMain() {
     }
 }
 
-void CTrackpost::workerPass(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE],
-                            char (&name)[QUERY_SIZE], std::string& identity) {
-    if (spfLoadInt32(&autoTweetValue) != 0) autoTweetStep(drive, path, name, identity);
+void CTrackpost::workerPass(DeckIdentity& deck) {
+    if (spfLoadInt32(&autoTweetValue) != 0) autoTweetStep(deck);
     if (manualTweetRequested.exchange(false)) tweetCurrent();
 }
 
-void CTrackpost::autoTweetStep(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE],
-                               char (&name)[QUERY_SIZE], std::string& identity) {
+void CTrackpost::autoTweetStep(DeckIdentity& deck) {
     const std::int64_t now = pacing->now();
-    identity.clear();
-    identity.append(drive, hostText(QUERY_DRIVE, drive));
-    identity.append(path, hostText(QUERY_PATH, path));
-    identity.append(name, hostText(QUERY_NAME, name));
+    deck.identity.clear();
+    deck.identity.append(deck.drive, hostText(QUERY_DRIVE, deck.drive));
+    deck.identity.append(deck.path, hostText(QUERY_PATH, deck.path));
+    deck.identity.append(deck.name, hostText(QUERY_NAME, deck.name));
     const double playing = hostNumber(QUERY_PLAY, 0.0);
     const double delay = hostNumber(QUERY_HISTORY_DELAY, AnnounceRule::DEFAULT_DELAY_SECONDS);
     // Only an exact 0.0 is "stopped"; any other answer, NaN included, is playing.
-    if (announce.poll(now, identity, playing != 0.0, delay)) tweetCurrent();
+    if (announce.poll(now, deck.identity, playing != 0.0, delay)) tweetCurrent();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -63,10 +63,16 @@ class CTrackpost : public ISpfPlugin8 {
     void startWorker();
     void stopWorker();
     void workerMain();
-    void workerPass(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE], char (&name)[QUERY_SIZE],
-                    std::string& identity);
-    void autoTweetStep(char (&drive)[QUERY_SIZE], char (&path)[QUERY_SIZE],
-                       char (&name)[QUERY_SIZE], std::string& identity);
+    // The answers to the three identity queries, kept between passes: a host that stops
+    // answering keeps the track.
+    struct DeckIdentity {
+        char drive[QUERY_SIZE] = {};
+        char path[QUERY_SIZE] = {};
+        char name[QUERY_SIZE] = {};
+        std::string identity;  // drive + path + name
+    };
+    void workerPass(DeckIdentity& deck);
+    void autoTweetStep(DeckIdentity& deck);
 
     void setStatus(const char* text);
     std::string templateText();
