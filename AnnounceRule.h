@@ -12,7 +12,6 @@ class AnnounceRule {
     // One poll at `now` (whole seconds). True when the track is to be announced now.
     bool poll(std::int64_t now, const std::string& identity, bool playing, double delaySeconds);
 
-
     // The history delay as whole seconds: truncated toward zero, clamped to 32 bits; a delay
     // the host can't express as a number counts as the default.
     static std::int32_t wholeSeconds(double delaySeconds);
