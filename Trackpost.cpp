@@ -240,7 +240,6 @@ double CTrackpost::hostNumber(const char* query, double preset) {
 }
 
 std::size_t CTrackpost::hostText(const char* query, char* buffer) {
-    if (host == nullptr) return strnlen(buffer, QUERY_SIZE);
-    host->queryText(query, buffer, QUERY_SIZE);
+    if (host != nullptr) host->queryText(query, buffer, QUERY_SIZE);
     return strnlen(buffer, QUERY_SIZE);
 }

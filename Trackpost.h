@@ -18,8 +18,8 @@
 // keeps, the queue of texts to post, the service client and the auto-tweet worker.
 //
 // Threads: the host calls the On* operations on its own thread; the worker polls the host and
-// composes tweets. `textLock` guards `outbox`, `status` and `tweetTemplate`; `clientLock` guards
-// `client`. The host's thread never waits for the network except during the login.
+// composes tweets. `textLock` guards `outbox`, `status` and `tweetTemplate`, and is never held
+// across a host call or a network request.
 class CTrackpost : public ISpfPlugin8 {
   public:
     CTrackpost();
@@ -106,7 +106,6 @@ class CTrackpost : public ISpfPlugin8 {
     twitterClient client;
 
     std::mutex textLock;
-    std::mutex clientLock;
     std::unique_ptr<WorkerPacing> pacing;
 };
 

@@ -100,13 +100,11 @@ std::optional<std::string> Deck::songField(const std::string& query) {
     return std::nullopt;
 }
 
-std::optional<std::string> Deck::answerText(const std::string& query) const {
-    const std::optional<std::string> field = songField(query);
-    if (!field) return std::nullopt;
+std::string Deck::loadedField(const std::string& field) const {
     std::lock_guard<std::mutex> guard(lock_);
     // An empty deck answers empty fields, as the host does.
     if (loaded_ == 0) return std::string();
-    return playlist_[loaded_ - 1].fields.at(*field);
+    return playlist_[loaded_ - 1].fields.at(field);
 }
 
 std::optional<double> Deck::answerNumber(const std::string& query) const {

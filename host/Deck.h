@@ -37,8 +37,8 @@ class Deck {
     bool playing() const;
     double historyDelay() const;
 
-    // Answers "deck active get_loaded_song 'FIELD'"; nothing for other queries.
-    std::optional<std::string> answerText(const std::string& query) const;
+    // The loaded track's field (a name from songField); empty while the deck is empty.
+    std::string loadedField(const std::string& field) const;
     // Answers "deck active play" and "setting 'historyDelay'"; nothing for other queries.
     std::optional<double> answerNumber(const std::string& query) const;
 

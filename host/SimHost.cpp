@@ -331,13 +331,13 @@ SPFRESULT SimHost::queryNumber(const char* query, double* out) {
 
 SPFRESULT SimHost::queryText(const char* query, char* out, std::int32_t size) {
     if (query == nullptr || out == nullptr || size <= 0) return SPF_FAIL;
-    const std::optional<std::string> answer = deck_.answerText(query);
-    if (!answer) return SPF_FAIL;
-    spfStoreText(out, static_cast<std::size_t>(size), *answer);
+    const std::optional<std::string> field = Deck::songField(query);
+    if (!field) return SPF_FAIL;
+    const std::string answer = deck_.loadedField(*field);
+    spfStoreText(out, static_cast<std::size_t>(size), answer);
     // The file identity is polled all the time; other fields are read to compose a tweet.
-    const std::string field = *Deck::songField(query);
-    if (field != "drive" && field != "filepath" && field != "filename")
-        console_.event("plug-in reads the track's " + field + ": " + quoted(*answer));
+    if (*field != "drive" && *field != "filepath" && *field != "filename")
+        console_.event("plug-in reads the track's " + *field + ": " + quoted(answer));
     return SPF_OK;
 }
 
