@@ -87,11 +87,11 @@ def update(c, m):
     if len(text) > MAX_STATUS:
         raise ApiError(403, 186, "Tweet needs to be a bit shorter.")
     s = c.store
+    reply = c.form.get("in_reply_to_status_id")
     with s.lock:
-        if s.tweets and s.tweets[-1]["text"] == text:
-            raise ApiError(403, 187, "Status is a duplicate.")
-        reply = c.form.get("in_reply_to_status_id")
         t = s.add_tweet(text, reply if reply and reply.isdigit() else None)
+        if t is None:
+            raise ApiError(403, 187, "Status is a duplicate.")
         return 200, s.tweet_obj(t)
 
 

@@ -21,7 +21,7 @@ from .store import Store, rand_alnum
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CERTS = os.path.join(HERE, "certs")
 TUNNEL_TARGETS = {("api.twitter.com", "443")}
-TEST_PATHS = ("/__log", "/__reset", "/__faults")
+TEST_PATHS = ("/__log", "/__reset", "/__faults", "/__timeline")
 IDLE_TIMEOUT = 75
 COOKIE = "_sandbox_sess"
 LOG_CAP = 100000
@@ -417,6 +417,8 @@ class Sandbox:
         if r == "/__log" and m == "GET":
             with self.log_lock:
                 return Answer(200, json.dumps(self.log, ensure_ascii=True).encode())
+        if r == "/__timeline" and m == "GET":
+            return json_answer(200, self.store.timeline())
         if r == "/__reset" and m == "POST":
             with self.log_lock:
                 self.log = []

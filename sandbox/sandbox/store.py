@@ -54,6 +54,7 @@ class Store:
         self.sessions = {}
         self.nonces = {}
         self.tweets = []          # oldest first
+        self._text_counts = {}    # text -> stored tweets with it, for O(1) duplicate checks
         self.dms = []
         self.following = []       # screen names
         self.blocks = []          # screen names
@@ -77,6 +78,9 @@ class Store:
         except FileNotFoundError:
             return
         self.tweets = data.get("tweets", [])
+        # Older state files may hold repeated texts, hence counts, not a set.
+        for t in self.tweets:
+            self._count_text(t["text"], 1)
         self.dms = data.get("dms", [])
         self.following = data.get("following", [])
         self.blocks = data.get("blocks", [])
@@ -202,12 +206,23 @@ class Store:
 
     # -- tweets --------------------------------------------------------------
 
+    def _count_text(self, text, delta):
+        n = self._text_counts.get(text, 0) + delta
+        if n > 0:
+            self._text_counts[text] = n
+        else:
+            self._text_counts.pop(text, None)
+
     def add_tweet(self, text, reply_to=None):
+        """Stores a tweet; None when one with the same text is still stored."""
         with self.lock:
+            if text in self._text_counts:
+                return None
             tid = self.new_id()
             t = {"id": tid, "text": text, "created": time.time(),
                  "in_reply_to_status_id": reply_to, "favorited": False}
             self.tweets.append(t)
+            self._count_text(text, 1)
             self.save()
             return t
 
@@ -223,8 +238,15 @@ class Store:
             t = self.find_tweet(tid)
             if t:
                 self.tweets.remove(t)
+                self._count_text(t["text"], -1)
                 self.save()
             return t
+
+    def timeline(self):
+        """Stored tweets, oldest first, with the clock reading taken when each was stored."""
+        with self.lock:
+            return [{"id": str(t["id"]), "text": t["text"], "stored_at": t["created"]}
+                    for t in self.tweets]
 
     def tweet_obj(self, t, trim_user=False):
         me = self.me()

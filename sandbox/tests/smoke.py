@@ -240,11 +240,59 @@ def transport(sb):
           and sb.signed("GET", vc, *fixed)[0] == 200, body)
 
 
+def duplicates(sb):
+    fixed = (CREDS["access_token"], CREDS["access_token_secret"])
+
+    def post(text):
+        st, _, body = sb.signed("POST", "/1.1/statuses/update.json", *fixed,
+                                body="status=" + quote(text, safe=""))
+        return st, json.loads(body)
+
+    def refused(res):
+        return res[0] == 403 and res[1]["errors"][0]["code"] == 187
+
+    def timeline():
+        st, body = sb.plain("GET", "/__timeline")
+        return st, json.loads(body)
+
+    sb.plain("POST", "/__reset")
+    texts = ["Now playing A - One", "Now playing B - Two", "Now playing C - Three"]
+    start = time.time()
+    posted = [post(t) for t in texts]
+    end = time.time()
+    check("posts accepted", all(st == 200 for st, _ in posted), posted)
+
+    st, tl = timeline()
+    stamps = [e["stored_at"] for e in tl]
+    check("timeline oldest first", st == 200
+          and [(e["id"], e["text"]) for e in tl] == [(tw["id_str"], tw["text"]) for _, tw in posted]
+          and all(set(e) == {"id", "text", "stored_at"} for e in tl), tl)
+    check("stored_at increasing, sub-ms", all(isinstance(x, float) for x in stamps)
+          and start <= stamps[0] < stamps[1] < stamps[2] <= end
+          and any(round(x, 3) != x for x in stamps), stamps)
+
+    older = post(texts[0])
+    check("duplicate of an older tweet refused", refused(older), older)
+    check("refused post not stored", len(timeline()[1]) == 3)
+
+    mid = posted[1][1]["id_str"]
+    st, _, body = sb.signed("DELETE", "/1.1/statuses/destroy/%s.json" % mid, *fixed)
+    again = post(texts[1])
+    check("destroyed text may be posted again", st == 200 and again[0] == 200, again)
+    check("reposted text refused once stored again", refused(post(texts[1])))
+    check("timeline follows destroy and repost",
+          [e["text"] for e in timeline()[1]] == [texts[0], texts[2], texts[1]])
+
+    sb.plain("POST", "/__reset")
+    check("reset empties timeline", timeline() == (200, []))
+    check("text may be posted again after reset", post(texts[0])[0] == 200)
+
+
 def main():
     signal.alarm(60)   # never hang a test run
     sb = Sandbox()
     try:
-        for part in (flow, refusals, transport):
+        for part in (flow, refusals, transport, duplicates):
             try:
                 part(sb)
             except Exception as e:  # a broken step ends its part, not the run
