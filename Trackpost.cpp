@@ -3,7 +3,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "AnswerVerdict.h"
 #include "PluginResources.h"
+#include "ServiceSettings.h"
 #include "TweetComposer.h"
 #include "spfSharedText.h"
 
@@ -16,8 +18,31 @@ const char SKIN_XML[] = "skin_trackpost.xml";
 const char SKIN_IMAGE[] = "skin_trackpost.png";
 
 const char STATUS_NOT_LOGGED_IN[] = "Not Logged In";
+const char STATUS_LOGGED_IN[] = "Logged In";
+const char STATUS_LOGIN_FAILED[] = "Login Failed";
+const char STATUS_PIN_FAILED[] = "PIN Failed";
+const char STATUS_SENDING[] = "Sending Tweet";
+const char STATUS_TWEET_OK[] = "Tweet OK";
+const char STATUS_NOT_ACCEPTED[] = "Tweet Not Accepted";
+const char STATUS_TWEET_FAILED[] = "Tweet Failed";
+
+const char ASK_OPEN_BROWSER[] =
+    "Would you like to open your browser to enable this application in your twitter account?";
+const char ASK_PIN[] = "Enter PIN";
+const char ASK_TWEET[] = "Please enter your tweet";
+const char ASK_TEMPLATE[] = "Please enter your tweet template";
+const char NO_REQUEST_TOKEN[] = "The service did not hand out a login token (HTTP status ";
 
 const char CMD_AUTH_OFF[] = "set $trackpost_auth 0";
+const char CMD_AUTH_ON[] = "set $trackpost_auth 1";
+
+// The kept block: the access token's key in the first half, its secret in the second, each a
+// NUL-terminated text.
+const std::size_t ACCESS_HALF = CTrackpost::ACCESS_SIZE / 2;
+
+std::string accessText(const char* half) {
+    return std::string(half, strnlen(half, ACCESS_HALF - 1));
+}
 
 const char QUERY_DRIVE[] = "deck active get_loaded_song 'drive'";
 const char QUERY_PATH[] = "deck active get_loaded_song 'filepath'";
@@ -53,6 +78,7 @@ CTrackpost::CTrackpost()
       status{},
       loggedIn(false),
       manualTweetRequested(false),
+      tokenForgotten(false),
       pacing(new SteadyPacing()) {}
 
 CTrackpost::~CTrackpost() {
@@ -77,6 +103,8 @@ SPFRESULT CTrackpost::OnLoad() {
     }
     setStatus(STATUS_NOT_LOGGED_IN);
     declareParameters();
+    if (!dialogs) dialogs = makePlatformDialogs();
+    restoreLogin();
 
     try {
         startWorker();
@@ -135,12 +163,27 @@ char* CTrackpost::LoadFileInResource(int, const char* name, int& size) {
 }
 
 SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
+    // Buttons act on release (value 0), so a press and its release act once.
     switch (id) {
+        case PARAM_AUTH:
+            if (authValue == 0) beginLogin();
+            break;
+        case PARAM_PIN:
+            if (pinValue == 0 && !loggedIn) finishLogin();
+            break;
         case PARAM_MANUAL_TWEET:
-            // Buttons act on release (value 0), so a press and its release act once.
             if (manualTweetValue != 0) break;
             manualTweetRequested = true;
             pacing->wake();
+            break;
+        case PARAM_TWEET_MESSAGE:
+            if (tweetMessageValue == 0) tweetMessage();
+            break;
+        case PARAM_EDIT_TEMPLATE:
+            if (editTemplateValue == 0) editTemplate();
+            break;
+        case PARAM_LOGOUT:
+            if (logoutValue == 0) logout(STATUS_NOT_LOGGED_IN);
             break;
         default:
             // "Auto Tweet" is read by the worker; the texts and the kept block need nothing.
@@ -149,10 +192,152 @@ SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
     return SPF_OK;
 }
 
+void CTrackpost::tweetMessage() {
+    std::string text = getInput(ASK_TWEET, PLUGIN_NAME, "");
+    if (text.empty()) return;
+    queueText(std::move(text));  // as typed: no tokens replaced
+    pacing->wake();
+}
+
+void CTrackpost::editTemplate() {
+    setTemplate(getInput(ASK_TEMPLATE, PLUGIN_NAME, templateText()));
+}
+
 SPFRESULT CTrackpost::Release() {
     stopWorker();
     delete this;
     return SPF_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The login
+
+void CTrackpost::restoreLogin() {
+    const auto use = lockClient();
+    applyServiceSettings(client);
+    const char* key = access;
+    const char* secret = access + ACCESS_HALF;
+    if (key[0] == '\0' || secret[0] == '\0') return;  // no login kept
+
+    oAuth& signer = client.getOAuth();
+    signer.setOAuthTokenKey(accessText(key));
+    signer.setOAuthTokenSecret(accessText(secret));
+    // A token that can't be checked now (no network) or that the service refuses (perhaps only
+    // for the moment) is kept for the next load; the user can log in again meanwhile.
+    if (!client.accountVerifyCredGet() || lastAnswerRefused()) {
+        setStatus(STATUS_LOGIN_FAILED);
+        return;
+    }
+    loggedIn = true;
+    hostRun(CMD_AUTH_ON);
+    setStatus(STATUS_LOGGED_IN);
+}
+
+void CTrackpost::beginLogin() {
+    if (!showRequest(ASK_OPEN_BROWSER, PLUGIN_NAME)) return;
+    logout(STATUS_NOT_LOGGED_IN);
+
+    std::string url;
+    {
+        const auto use = lockClient();
+        const bool carriedOut = client.oAuthRequestToken(url);
+        std::string token;
+        client.getOAuth().getOAuthTokenKey(token);
+        if (!carriedOut || token.empty()) {
+            // No address without a token: the service's page would only show an error.
+            setStatus(STATUS_LOGIN_FAILED);
+            if (carriedOut)
+                showMessage(NO_REQUEST_TOKEN + std::to_string(client.getLastHttpStatus()) + ").",
+                            PLUGIN_NAME);
+            else
+                showError();
+            return;
+        }
+    }
+    openURL(url);
+}
+
+void CTrackpost::finishLogin() {
+    const std::string pin = getInput(ASK_PIN, PLUGIN_NAME, "");
+    if (pin.empty()) return;
+
+    const auto use = lockClient();
+    loggedIn = false;
+    oAuth& signer = client.getOAuth();
+    signer.setOAuthPin(pin);
+    if (!client.oAuthAccessToken()) {
+        logout(STATUS_LOGIN_FAILED);
+        showError();
+        return;
+    }
+    std::string key, secret;
+    signer.getOAuthTokenKey(key);
+    signer.getOAuthTokenSecret(secret);
+    if (!client.accountVerifyCredGet()) {
+        logout(STATUS_LOGIN_FAILED);
+        showError();
+        return;
+    }
+    if (lastAnswerRefused()) {
+        logout(STATUS_PIN_FAILED);
+        return;
+    }
+    // The rest of each half keeps what it held (zero after the logout that began the login).
+    spfStoreText(access, ACCESS_HALF, key);
+    spfStoreText(access + ACCESS_HALF, ACCESS_HALF, secret);
+    loggedIn = true;
+    hostRun(CMD_AUTH_ON);
+    setStatus(STATUS_LOGGED_IN);
+    pacing->wake();  // texts queued meanwhile go out now
+}
+
+void CTrackpost::logout(const char* message) {
+    std::memset(access, 0, sizeof access);
+    loggedIn = false;
+    hostRun(CMD_AUTH_OFF);
+    tokenForgotten = true;
+    setStatus(message);
+}
+
+void CTrackpost::showError() {
+    std::string error;
+    client.getLastCurlError(error);
+    showMessage(error, PLUGIN_NAME);
+}
+
+bool CTrackpost::lastAnswerRefused() {
+    std::string body;
+    client.getLastWebResponse(body);
+    return answerRefused(client.getLastHttpStatus(), body);
+}
+
+std::unique_lock<std::mutex> CTrackpost::lockClient() {
+    std::unique_lock<std::mutex> use(clientLock);
+    if (tokenForgotten.exchange(false)) {
+        client.getOAuth().setOAuthTokenKey("");
+        client.getOAuth().setOAuthTokenSecret("");
+    }
+    return use;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dialogs: the realisation chosen at load; none before it.
+
+void CTrackpost::showMessage(std::string text, std::string headline) {
+    if (dialogs) dialogs->showMessage(text, headline);
+}
+
+std::string CTrackpost::getInput(std::string text, std::string headline,
+                                 std::string defaultValue) {
+    return dialogs ? dialogs->getInput(text, headline, defaultValue) : defaultValue;
+}
+
+bool CTrackpost::showRequest(std::string text, std::string headline) {
+    return dialogs && dialogs->showRequest(text, headline);
+}
+
+void CTrackpost::openURL(std::string url) {
+    if (dialogs) dialogs->openURL(url);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -197,6 +382,7 @@ void CTrackpost::workerMain() {
 void CTrackpost::workerPass(DeckIdentity& deck) {
     if (spfLoadInt32(&autoTweetValue) != 0) autoTweetStep(deck);
     if (manualTweetRequested.exchange(false)) tweetCurrent();
+    postQueuedTexts();
 }
 
 void CTrackpost::autoTweetStep(DeckIdentity& deck) {
@@ -212,6 +398,34 @@ void CTrackpost::autoTweetStep(DeckIdentity& deck) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Posting: every queued text is tried once, oldest first, while logged in.
+
+void CTrackpost::postQueuedTexts() {
+    while (loggedIn) {
+        const auto use = lockClient();
+        // A login or logout may have come between the texts.
+        if (!loggedIn) break;
+        std::string text;
+        if (!takeQueuedText(text)) break;
+        setStatus(STATUS_SENDING);
+        if (!client.statusUpdate(text, "")) {
+            setStatus(STATUS_TWEET_FAILED);
+            showError();
+        } else {
+            setStatus(lastAnswerRefused() ? STATUS_NOT_ACCEPTED : STATUS_TWEET_OK);
+        }
+    }
+}
+
+bool CTrackpost::takeQueuedText(std::string& text) {
+    std::lock_guard<std::mutex> guard(textLock);
+    if (outbox.empty()) return false;
+    text = std::move(outbox.front());
+    outbox.pop_front();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Shared texts and the host's callbacks
 
 void CTrackpost::setStatus(const char* text) {
@@ -222,6 +436,11 @@ void CTrackpost::setStatus(const char* text) {
 std::string CTrackpost::templateText() {
     std::lock_guard<std::mutex> guard(textLock);
     return spfLoadText(tweetTemplate, sizeof tweetTemplate);
+}
+
+void CTrackpost::setTemplate(const std::string& text) {
+    std::lock_guard<std::mutex> guard(textLock);
+    spfStoreText(tweetTemplate, sizeof tweetTemplate, text);
 }
 
 void CTrackpost::queueText(std::string text) {

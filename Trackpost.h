@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "AnnounceRule.h"
+#include "Dialogs.h"
 #include "WorkerPacing.h"
 #include "spfPlugin8.h"
 #include "twitterclient.h"
@@ -17,9 +18,11 @@
 // The plug-in object the host gets from DllGetClassObject: the parameters the host shows and
 // keeps, the queue of texts to post, the service client and the auto-tweet worker.
 //
-// Threads: the host calls the On* operations on its own thread; the worker polls the host and
-// composes tweets. `textLock` guards `outbox`, `status` and `tweetTemplate`, and is never held
-// across a host call or a network request.
+// Threads: the host calls the On* operations on its own thread; the worker polls the host,
+// composes tweets and posts them. `textLock` guards `outbox`, `status` and `tweetTemplate` and is
+// never held across a host call or a network request. `clientLock` serialises whole requests on
+// `client` with the reading of their answers; the host's thread takes it only to log in, so its
+// buttons never wait for a post. Lock order: `clientLock` before `textLock`.
 class CTrackpost : public ISpfPlugin8 {
   public:
     CTrackpost();
@@ -37,6 +40,18 @@ class CTrackpost : public ISpfPlugin8 {
 
     // Fills the template from the active deck's track and queues the text.
     void tweetCurrent();
+
+    // Forgets the login (kept block, flag, host variable, the signer's token) and shows
+    // `message` as the status.
+    void logout(const char* message);
+    // Shows the client's last transfer error. Called with the client in use (see lockClient).
+    void showError();
+
+    // The user's dialogs, realised for this desktop.
+    void showMessage(std::string text, std::string headline);
+    std::string getInput(std::string text, std::string headline, std::string defaultValue);
+    bool showRequest(std::string text, std::string headline);
+    void openURL(std::string url);
 
     enum ParameterId : std::int32_t {
         PARAM_AUTH = 0,
@@ -60,6 +75,17 @@ class CTrackpost : public ISpfPlugin8 {
     friend class CTrackpostTestAccess;
 
     void declareParameters();
+    void restoreLogin();
+    void beginLogin();
+    void finishLogin();
+    void tweetMessage();
+    void editTemplate();
+    void postQueuedTexts();
+    bool takeQueuedText(std::string& text);
+    // The service refused the request just carried out on `client`.
+    bool lastAnswerRefused();
+    // Exclusive use of `client`; a token forgotten by a logout meanwhile is cleared first.
+    std::unique_lock<std::mutex> lockClient();
     void startWorker();
     void stopWorker();
     void workerMain();
@@ -76,6 +102,7 @@ class CTrackpost : public ISpfPlugin8 {
 
     void setStatus(const char* text);
     std::string templateText();
+    void setTemplate(const std::string& text);
     void queueText(std::string text);
 
     // The host's callbacks; nothing happens while the host hasn't set them.
@@ -106,7 +133,12 @@ class CTrackpost : public ISpfPlugin8 {
     twitterClient client;
 
     std::mutex textLock;
+    std::mutex clientLock;
+    // Set by a logout: the signer's token is cleared before the client's next use, so a logout
+    // never waits for a post under way.
+    std::atomic<bool> tokenForgotten;
     std::unique_ptr<WorkerPacing> pacing;
+    std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
 };
 
 #endif

@@ -53,6 +53,12 @@ Commands:
   help                   this list
   quit                   release the plug-in and keep its kept values (also at end of input)
 Lines starting with # are comments.
+
+The plug-in's own boxes (questions, the PIN, a typed tweet, error messages) appear on the desktop
+when there is one, else on the terminal: questions and messages on standard error, answers read
+from standard input, one line each. TRACKPOST_DIALOGS=terminal|desktop chooses. The sandbox build
+of the plug-in reaches the sandbox service at TRACKPOST_SANDBOX_PROXY (host:port, default
+127.0.0.1:8443), trusting TRACKPOST_SANDBOX_CA (default: the sandbox's test CA).
 )";
 
 std::atomic<bool> interrupted{false};

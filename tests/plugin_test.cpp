@@ -61,40 +61,6 @@ TEST(Factory, AcceptsOnlyItsClassAndInterface) {
     EXPECT_EQ(plugin->Release(), SPF_OK);
 }
 
-// A loaded plug-in whose worker runs one pass at a time.
-class LoadedPlugin : public ::testing::Test {
-  protected:
-    void load() {
-        plugin = makePlugin(&host);
-        ASSERT_NE(plugin, nullptr);
-        auto owned = std::make_unique<SteppedPacing>();
-        pacing = owned.get();
-        CTrackpostTestAccess::setPacing(*plugin, std::move(owned));
-        ASSERT_EQ(plugin->OnLoad(), SPF_OK);
-        pacing->awaitPauses(1);  // the first pass runs at once
-    }
-
-    void TearDown() override {
-        if (plugin) plugin->Release();
-    }
-
-    std::vector<std::string> outbox() { return CTrackpostTestAccess::outbox(*plugin); }
-
-    // The host flips a switch or a button and tells the plug-in.
-    void setValue(std::int32_t id, std::int32_t value) {
-        spfStoreInt32(host.storage<std::int32_t>(id), value);
-        plugin->OnParameter(id);
-    }
-    void pressButton(std::int32_t id) {
-        setValue(id, 1);
-        setValue(id, 0);
-    }
-
-    ScriptedHost host;
-    CTrackpost* plugin = nullptr;
-    SteppedPacing* pacing = nullptr;
-};
-
 TEST_F(LoadedPlugin, DeclaresItsTenParametersWithDefaults) {
     load();
     struct Expected {

@@ -5,11 +5,17 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "Dialogs.h"
 #include "Trackpost.h"
 #include "spfPlugin8.h"
 #include "spfSharedText.h"
@@ -134,15 +140,14 @@ class SteppedPacing : public WorkerPacing {
     }
 
     // Lets the worker make exactly one more pass and waits for its end.
-    void step() {
-        long target;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            ++grants_;
-            target = pauses_ + 1;
-            changed_.notify_all();
-        }
-        awaitPauses(target);
+    void step() { awaitPauses(grant()); }
+
+    // Lets the worker make one more pass without waiting; the pause count that ends it.
+    long grant() {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++grants_;
+        changed_.notify_all();
+        return pauses_ + 1;
     }
 
     std::atomic<std::int64_t> clock{1000};
@@ -152,6 +157,72 @@ class SteppedPacing : public WorkerPacing {
     std::condition_variable changed_;
     long pauses_ = 0;
     long grants_ = 0;
+};
+
+// The user, scripted: answers the boxes from queues and records every call. The record outlives
+// the plug-in, which owns the dialogs object.
+class ScriptedDialogs : public TrackpostDialogs {
+  public:
+    struct Call {
+        std::string operation, text, headline, value;
+    };
+    struct Script {
+        std::mutex lock;
+        std::vector<Call> calls;
+        std::deque<std::optional<std::string>> inputs;  // nullopt: the user cancels
+        std::deque<bool> requests;
+        std::function<void(const std::string&)> browser;   // what opening an address does
+        std::function<void(const std::string&)> onMessage;  // runs when a message is shown
+
+        std::vector<Call> callsOf(const std::string& operation) {
+            std::lock_guard<std::mutex> guard(lock);
+            std::vector<Call> out;
+            for (const Call& c : calls)
+                if (c.operation == operation) out.push_back(c);
+            return out;
+        }
+    };
+
+    explicit ScriptedDialogs(std::shared_ptr<Script> script) : script_(std::move(script)) {}
+
+    void showMessage(const std::string& text, const std::string& headline) override {
+        std::function<void(const std::string&)> onMessage;
+        {
+            std::lock_guard<std::mutex> guard(script_->lock);
+            script_->calls.push_back({"showMessage", text, headline, ""});
+            onMessage = script_->onMessage;
+        }
+        if (onMessage) onMessage(text);
+    }
+    std::string getInput(const std::string& text, const std::string& headline,
+                         const std::string& defaultValue) override {
+        std::lock_guard<std::mutex> guard(script_->lock);
+        script_->calls.push_back({"getInput", text, headline, defaultValue});
+        if (script_->inputs.empty()) return defaultValue;
+        std::optional<std::string> answer = script_->inputs.front();
+        script_->inputs.pop_front();
+        return answer ? *answer : defaultValue;
+    }
+    bool showRequest(const std::string& text, const std::string& headline) override {
+        std::lock_guard<std::mutex> guard(script_->lock);
+        script_->calls.push_back({"showRequest", text, headline, ""});
+        if (script_->requests.empty()) return false;
+        const bool answer = script_->requests.front();
+        script_->requests.pop_front();
+        return answer;
+    }
+    void openURL(const std::string& url) override {
+        std::function<void(const std::string&)> browser;
+        {
+            std::lock_guard<std::mutex> guard(script_->lock);
+            script_->calls.push_back({"openURL", url, "", ""});
+            browser = script_->browser;
+        }
+        if (browser) browser(url);
+    }
+
+  private:
+    std::shared_ptr<Script> script_;
 };
 
 // The plug-in's inside, for tests.
@@ -170,6 +241,11 @@ class CTrackpostTestAccess {
     }
     static const char* access(CTrackpost& p) { return p.access; }
     static bool workerRunning(CTrackpost& p) { return p.worker.joinable(); }
+    static void setDialogs(CTrackpost& p, std::unique_ptr<TrackpostDialogs> dialogs) {
+        p.dialogs = std::move(dialogs);
+    }
+    static bool loggedIn(CTrackpost& p) { return p.loggedIn; }
+    static void queue(CTrackpost& p, const std::string& text) { p.queueText(text); }
 };
 
 // A plug-in object made by the factory, as the host makes it.
@@ -181,5 +257,41 @@ inline CTrackpost* makePlugin(ISpfHost8* host) {
     plugin->host = host;
     return plugin;
 }
+
+// A loaded plug-in whose worker runs one pass at a time.
+class LoadedPlugin : public ::testing::Test {
+  protected:
+    void load() {
+        plugin = makePlugin(&host);
+        ASSERT_NE(plugin, nullptr);
+        auto owned = std::make_unique<SteppedPacing>();
+        pacing = owned.get();
+        CTrackpostTestAccess::setPacing(*plugin, std::move(owned));
+        CTrackpostTestAccess::setDialogs(*plugin, std::make_unique<ScriptedDialogs>(user));
+        ASSERT_EQ(plugin->OnLoad(), SPF_OK);
+        pacing->awaitPauses(1);  // the first pass runs at once
+    }
+
+    void TearDown() override {
+        if (plugin) plugin->Release();
+    }
+
+    std::vector<std::string> outbox() { return CTrackpostTestAccess::outbox(*plugin); }
+
+    // The host flips a switch or a button and tells the plug-in.
+    void setValue(std::int32_t id, std::int32_t value) {
+        spfStoreInt32(host.storage<std::int32_t>(id), value);
+        plugin->OnParameter(id);
+    }
+    void pressButton(std::int32_t id) {
+        setValue(id, 1);
+        setValue(id, 0);
+    }
+
+    ScriptedHost host;
+    std::shared_ptr<ScriptedDialogs::Script> user = std::make_shared<ScriptedDialogs::Script>();
+    CTrackpost* plugin = nullptr;
+    SteppedPacing* pacing = nullptr;
+};
 
 #endif

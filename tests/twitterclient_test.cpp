@@ -1,8 +1,6 @@
 #include "twitterclient.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "SandboxService.h"
+#include "sandbox_test_support.h"
 #include "urlencode.h"
 
 using nlohmann::json;
@@ -18,27 +16,6 @@ using nlohmann::json;
 namespace {
 
 const char ERROR_PREFIX[] = "{\"errors\":[{";
-
-// One sandbox per test process, started on first use.
-SandboxService& sandbox() {
-    static SandboxService service;
-    static const bool started = service.start();
-    EXPECT_TRUE(started) << service.error();
-    return service;
-}
-
-// A loopback port with nothing listening on it.
-int closedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
 
 std::string response(twitterClient& c) {
     std::string out;
@@ -64,13 +41,7 @@ class ClientTest : public ::testing::Test {
         sandbox().configure(client);
     }
 
-    // The requests the sandbox received, test endpoints and tunnels left out.
-    static json requests() {
-        json out = json::array();
-        for (const auto& entry : sandbox().log())
-            if (entry.at("method") != "CONNECT") out.push_back(entry);
-        return out;
-    }
+    static json requests() { return serviceRequests(); }
 
     static json lastRequest() {
         const json all = requests();

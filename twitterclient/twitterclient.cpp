@@ -132,6 +132,7 @@ void utilMakeUrlForUser(std::string& outUrl, const std::string& baseUrl,
 twitterClient::twitterClient()
     : curlHandle(nullptr),
       errorBuffer(nullptr),
+      lastHttpStatus(0),
       proxyParamsSet(false),
       loginParamsSet(false),
       callbackParamsSet(false),
@@ -265,8 +266,13 @@ void twitterClient::getLastCurlError(std::string& outErrResp) {
 // ---------------------------------------------------------------------------------------------
 // Transport
 
+long twitterClient::getLastHttpStatus() const {
+    return lastHttpStatus;
+}
+
 void twitterClient::clearCurlCallbackBuffers() {
     callbackData.clear();
+    lastHttpStatus = 0;
     if (errorBuffer) std::memset(errorBuffer, 0, CURL_ERROR_BUFFER_SIZE);
 }
 
@@ -356,6 +362,8 @@ bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader) {
         if (headerList) curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, headerList);
     }
     const CURLcode result = curl_easy_perform(curlHandle);
+    if (curl_easy_getinfo(curlHandle, CURLINFO_RESPONSE_CODE, &lastHttpStatus) != CURLE_OK)
+        lastHttpStatus = 0;
     // The handle must never point at a freed list.
     curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     curl_slist_free_all(headerList);

@@ -55,6 +55,8 @@ class twitterClient {
 
     void getLastWebResponse(std::string& outWebResp);
     void getLastCurlError(std::string& outErrResp);
+    // The HTTP status of the last answer; 0 when no answer came.
+    long getLastHttpStatus() const;
 
     // REST API v1.1
     bool search(const std::string& searchQuery, const std::string& resultCount = "");
@@ -149,6 +151,7 @@ class twitterClient {
     CURL* curlHandle;
     char* errorBuffer;
     std::string callbackData;
+    long lastHttpStatus;
 
     bool proxyParamsSet;
     bool loginParamsSet;

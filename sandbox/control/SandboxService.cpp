@@ -150,8 +150,16 @@ bool SandboxService::adminRequest(const std::string& method, const std::string& 
 }
 
 nlohmann::json SandboxService::log() const {
+    return adminList("/__log");
+}
+
+nlohmann::json SandboxService::timeline() const {
+    return adminList("/__timeline");
+}
+
+nlohmann::json SandboxService::adminList(const std::string& path) const {
     std::string response;
-    if (!adminRequest("GET", "/__log", "", response)) return nlohmann::json::array();
+    if (!adminRequest("GET", path, "", response)) return nlohmann::json::array();
     return nlohmann::json::parse(response, nullptr, false);
 }
 

@@ -32,10 +32,13 @@ class SandboxService {
     void configure(twitterClient& client, bool withToken = true) const;
 
     nlohmann::json log() const;
+    // The stored tweets, oldest first: id, text, stored_at (seconds since the epoch).
+    nlohmann::json timeline() const;
     bool reset() const;
     bool queueFault(const nlohmann::json& fault) const;
 
   private:
+    nlohmann::json adminList(const std::string& path) const;
     bool adminRequest(const std::string& method, const std::string& path, const std::string& body,
                       std::string& response) const;
 

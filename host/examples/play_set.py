@@ -1,0 +1,280 @@
+#!/usr/bin/python3
+"""Plays a DJ set through spinforge-sim and the sandbox service, with this script as the DJ.
+
+Starts the sandbox on a free loopback port, then runs spinforge-sim once per script given with
+--run, with the plug-in's dialogs on the terminal: it answers the plug-in's questions on the
+simulator's standard input, approves the application on the sandbox's authorize page as a
+browser would, and types the PIN. Afterwards it prints the sandbox's timeline and checks it
+against the expected tweets. Exit status 0 only when exactly the expected tweets arrived, in
+order, and every run went as its checks say.
+"""
+
+import argparse
+import http.client
+import html
+import os
+import queue
+import re
+import signal
+import ssl
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SANDBOX = os.path.join(ROOT, "sandbox")
+sys.path.insert(0, SANDBOX)
+
+from sandbox.server import load_credentials  # noqa: E402
+
+CREDS = load_credentials()
+CA_FILE = os.path.join(SANDBOX, "certs", "ca.pem")
+PROMPT = "Trackpost: "
+ASK_BROWSER = "Would you like to open your browser"
+ASK_PIN = "Enter PIN"
+ASK_TWEET = "Please enter your tweet"
+STATUS_LINE = re.compile(r'Status: "(.*)"$')
+TITLE_READ = "plug-in reads the track's title"
+RUN_TIMEOUT = 120
+
+
+def say(line):
+    print(line, flush=True)
+
+
+class Sandbox:
+    def __init__(self):
+        self.proc = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(SANDBOX, "serve"), "--port", "0", "--quiet"],
+            stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().strip()
+        if not line.isdigit():
+            self.stop()
+            raise SystemExit("play_set: the sandbox did not start")
+        self.port = int(line)
+        # The rest of its banner is not needed; keep the pipe drained.
+        threading.Thread(target=self.proc.stdout.read, daemon=True).start()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def admin(self, method, path):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request(method, path)
+        r = c.getresponse()
+        data = r.read().decode()
+        c.close()
+        return r.status, data
+
+    def timeline(self):
+        import json
+        status, data = self.admin("GET", "/__timeline")
+        return json.loads(data) if status == 200 else []
+
+    def browser(self):
+        """A connection to the service's address through the sandbox, as a browser makes it."""
+        ctx = ssl.create_default_context(cafile=CA_FILE)
+        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=ctx, timeout=10)
+        c.set_tunnel("api.twitter.com", 443)
+        return c
+
+
+def between(text, start, end):
+    i = text.find(start)
+    if i < 0:
+        return None
+    i += len(start)
+    j = text.find(end, i)
+    return None if j < 0 else html.unescape(text[i:j])
+
+
+def approve(sandbox, url):
+    """Signs in on the authorize page and reads the PIN the next page shows."""
+    parts = urllib.parse.urlsplit(url)
+    if parts.netloc != "api.twitter.com" or not parts.path.startswith("/oauth/authorize"):
+        raise RuntimeError("not the service's authorize address: " + url)
+    path = parts.path + "?" + parts.query
+    c = sandbox.browser()
+    c.request("GET", path)
+    r = c.getresponse()
+    page = r.read().decode()
+    cookie = (r.getheader("Set-Cookie") or "").split(";")[0]
+    token = between(page, 'name="authenticity_token" type="hidden" value="', '"')
+    oauth_token = between(page, 'name="oauth_token" type="hidden" value="', '"')
+    if r.status != 200 or not token or not oauth_token:
+        raise RuntimeError("the authorize page answered %d without its form" % r.status)
+    form = urllib.parse.urlencode({
+        "authenticity_token": token, "oauth_token": oauth_token,
+        "session[username_or_email]": CREDS["screen_name"],
+        "session[password]": CREDS["password"]})
+    c.request("POST", path, body=form, headers={
+        "Content-Type": "application/x-www-form-urlencoded", "Cookie": cookie})
+    r = c.getresponse()
+    page = r.read().decode()
+    c.close()
+    pin = between(page, "<code>", "</code>")
+    if r.status != 200 or not pin:
+        raise RuntimeError("the sign-in answered %d without a PIN" % r.status)
+    return pin
+
+
+class SimRun:
+    """One run of spinforge-sim, the user answering its dialogs."""
+
+    def __init__(self, args, sandbox, script, typed):
+        self.sandbox = sandbox
+        self.typed = list(typed)
+        self.pin = None
+        self.prompts = []
+        self.statuses = []
+        self.title_reads = []   # when the plug-in began composing (epoch seconds)
+        self.problems = []
+        env = dict(os.environ, TRACKPOST_DIALOGS="terminal",
+                   TRACKPOST_SANDBOX_PROXY="127.0.0.1:%d" % sandbox.port,
+                   TRACKPOST_SANDBOX_CA=CA_FILE)
+        self.proc = subprocess.Popen(
+            [args.sim, "--state", args.state, "--script", script, args.plugin],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=env, text=True, encoding="utf-8", bufsize=1)
+        self.lines = queue.Queue()
+        for stream, name in ((self.proc.stdout, "out"), (self.proc.stderr, "err")):
+            threading.Thread(target=self.read, args=(stream, name), daemon=True).start()
+
+    def read(self, stream, name):
+        for line in stream:
+            self.lines.put((time.time(), name, line.rstrip("\n")))
+        self.lines.put((time.time(), name, None))
+
+    def answer(self, text):
+        say("  (the DJ types %r)" % text)
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+
+    def on_line(self, when, name, line):
+        say(("sim  | " if name == "out" else "sim! | ") + line)
+        m = STATUS_LINE.search(line)
+        if m:
+            self.statuses.append(m.group(1))
+        if TITLE_READ in line:
+            self.title_reads.append(when)
+        if name != "err" or not line.startswith(PROMPT):
+            return
+        text = line[len(PROMPT):]
+        self.prompts.append(text)
+        if text.startswith(ASK_BROWSER):
+            self.answer("y")
+        elif text.startswith("open "):
+            self.pin = approve(self.sandbox, text[len("open "):])
+            say("  (the DJ approves the app in the browser and reads the PIN %s)" % self.pin)
+        elif text.startswith(ASK_PIN):
+            if self.pin is None:
+                self.problems.append("asked for a PIN before the browser showed one")
+                self.answer("")
+            else:
+                self.answer(self.pin)
+        elif text.startswith(ASK_TWEET):
+            self.answer(self.typed.pop(0) if self.typed else "")
+
+    def finish(self):
+        ended = 0
+        deadline = time.time() + RUN_TIMEOUT
+        while ended < 2:
+            try:
+                when, name, line = self.lines.get(timeout=max(0.1, deadline - time.time()))
+            except queue.Empty:
+                self.problems.append("the simulator did not finish in %d s" % RUN_TIMEOUT)
+                self.proc.kill()
+                break
+            if line is None:
+                ended += 1
+                continue
+            try:
+                self.on_line(when, name, line)
+            except (RuntimeError, OSError, http.client.HTTPException) as e:
+                self.problems.append("the browser failed: %s" % e)
+                self.answer("")
+        self.proc.stdin.close()
+        code = self.proc.wait()
+        if code != 0:
+            self.problems.append("spinforge-sim exited with %d" % code)
+        return self
+
+
+def read_lines(path):
+    with open(path, encoding="utf-8") as f:
+        return [l.rstrip("\n") for l in f if l.strip() and not l.startswith("#")]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--sim", required=True, help="the spinforge-sim program")
+    ap.add_argument("--plugin", required=True, help="the sandbox build of the plug-in library")
+    ap.add_argument("--state", required=True, help="the host's state file (removed first)")
+    ap.add_argument("--run", action="append", required=True, metavar="SCRIPT",
+                    help="a simulator script; give it more than once for more runs")
+    ap.add_argument("--typed", action="append", default=[], metavar="TEXT",
+                    help="what the DJ types when asked for a tweet, in order")
+    ap.add_argument("--expect", required=True, help="the expected tweets, one per line, in order")
+    ap.add_argument("--restored", action="store_true",
+                    help="runs after the first must restore the login without any question")
+    args = ap.parse_args()
+
+    if os.path.exists(args.state):
+        os.remove(args.state)
+    expected = read_lines(args.expect)
+    sandbox = Sandbox()
+    problems = []
+    delays = []
+    try:
+        typed = list(args.typed)
+        for n, script in enumerate(args.run, 1):
+            say("=== run %d: %s" % (n, os.path.relpath(script)))
+            before = len(sandbox.timeline())
+            run = SimRun(args, sandbox, script, typed).finish()
+            typed = run.typed
+            problems += ["run %d: %s" % (n, p) for p in run.problems]
+            if n > 1 and args.restored:
+                if run.prompts:
+                    problems.append("run %d asked the DJ: %s" % (n, run.prompts))
+                if "Logged In" not in run.statuses:
+                    problems.append("run %d did not restore the login" % n)
+            say("--- status changes in run %d: %s" % (n, " -> ".join(run.statuses)))
+            # From the start of each composition to its tweet stored at the sandbox.
+            previous = 0.0
+            for t in sandbox.timeline()[before:]:
+                starts = [w for w in run.title_reads if previous < w <= t["stored_at"]]
+                if starts:
+                    delays.append((t["stored_at"] - starts[-1]) * 1000)
+                previous = t["stored_at"]
+    finally:
+        tweets = sandbox.timeline()
+        sandbox.stop()
+
+    say("=== the sandbox's timeline")
+    for t in tweets:
+        say("  %s  %s" % (time.strftime("%H:%M:%S", time.localtime(t["stored_at"])), t["text"]))
+    got = [t["text"] for t in tweets]
+    if got != expected:
+        problems.append("the timeline differs from the expected tweets:\n    expected %r\n    got      %r"
+                        % (expected, got))
+    if delays:
+        say("composition to tweet stored: median %.1f ms, max %.1f ms over %d tweets"
+            % (statistics.median(delays), max(delays), len(delays)))
+    for p in problems:
+        say("PROBLEM: " + p)
+    say("=== %s" % ("every expected tweet arrived, in order" if not problems else "FAILED"))
+    return 0 if not problems else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,574 @@
+// The plug-in's login, buttons and posting, in process, against the sandbox service over real
+// HTTPS: the plug-in is the sandbox build, which reaches the service's addresses through the
+// sandbox's entrance.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <thread>
+
+#include "plugin_test_support.h"
+#include "sandbox_test_support.h"
+#include "twitterclient.h"
+
+using nlohmann::json;
+
+namespace {
+
+const char ASK_BROWSER[] =
+    "Would you like to open your browser to enable this application in your twitter account?";
+const char AUTH_ON[] = "set $trackpost_auth 1";
+const char AUTH_OFF[] = "set $trackpost_auth 0";
+const char STATUS_UPDATE[] = "/1.1/statuses/update.json";
+const char VERIFY[] = "/1.1/account/verify_credentials.json";
+
+const json& creds() {
+    return SandboxService::credentials();
+}
+
+// The plug-in's proxy setting for the sandbox, or for a port where nothing listens.
+void pointPluginAt(int port) {
+    setenv("TRACKPOST_SANDBOX_PROXY", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+}
+
+std::string accessBlock(const std::string& key, const std::string& secret) {
+    std::string block(CTrackpost::ACCESS_SIZE, '\0');
+    block.replace(0, key.size(), key);
+    block.replace(CTrackpost::ACCESS_SIZE / 2, secret.size(), secret);
+    return block;
+}
+
+std::string preIssuedBlock() {
+    return accessBlock(creds().at("access_token"), creds().at("access_token_secret"));
+}
+
+std::vector<std::string> timelineTexts() {
+    std::vector<std::string> out;
+    for (const auto& t : sandbox().timeline()) out.push_back(t.at("text"));
+    return out;
+}
+
+// Requests to one path of the service.
+std::vector<json> requestsTo(const std::string& path) {
+    std::vector<json> out;
+    for (const auto& r : serviceRequests())
+        if (r.at("path").get<std::string>().rfind(path, 0) == 0) out.push_back(r);
+    return out;
+}
+
+// The user's browser: signs in on the sandbox's authorize page and reads the PIN it shows.
+std::string approveInBrowser(const std::string& url) {
+    twitterClient browser;
+    sandbox().configure(browser, false);
+    browser.setTwitterUsername(creds().at("screen_name"));
+    browser.setTwitterPassword(creds().at("password"));
+    std::string pin;
+    if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
+    return pin;
+}
+
+template <typename Predicate>
+bool eventually(Predicate done) {
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+class PluginAgainstSandbox : public LoadedPlugin {
+  protected:
+    void SetUp() override {
+        ASSERT_GT(sandbox().port(), 0);
+        ASSERT_TRUE(sandbox().reset());
+        pointPluginAt(sandbox().port());
+    }
+
+    std::string status() { return CTrackpostTestAccess::status(*plugin); }
+    std::string access() {
+        return std::string(CTrackpostTestAccess::access(*plugin), CTrackpost::ACCESS_SIZE);
+    }
+    std::string lastCommand() {
+        std::lock_guard<std::mutex> guard(host.lock);
+        return host.commands.empty() ? "" : host.commands.back();
+    }
+    std::size_t commandCount() {
+        std::lock_guard<std::mutex> guard(host.lock);
+        return host.commands.size();
+    }
+    void answerInputs(std::initializer_list<std::optional<std::string>> answers) {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->inputs.insert(user->inputs.end(), answers);
+    }
+    void answerRequest(bool yes) {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->requests.push_back(yes);
+    }
+
+    // "Auth" answered Yes; the browser approves the application. The PIN the page showed.
+    std::string beginLogin() {
+        std::string pin;
+        {
+            std::lock_guard<std::mutex> guard(user->lock);
+            user->requests.push_back(true);
+            user->browser = [&pin](const std::string& url) { pin = approveInBrowser(url); };
+        }
+        pressButton(CTrackpost::PARAM_AUTH);
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->browser = nullptr;
+        return pin;
+    }
+
+    // The whole login by PIN.
+    void logIn() {
+        const std::string pin = beginLogin();
+        ASSERT_FALSE(pin.empty()) << "the browser got no PIN; status " << status();
+        answerInputs({pin});
+        pressButton(CTrackpost::PARAM_PIN);
+        ASSERT_EQ(status(), "Logged In");
+    }
+
+    // Loaded with the user's pre-issued token kept by the host: logged in at once.
+    void loadLoggedIn() {
+        host.kept[CTrackpost::PARAM_ACCESS] = preIssuedBlock();
+        load();
+        ASSERT_EQ(status(), "Logged In");
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Login by PIN
+
+TEST_F(PluginAgainstSandbox, LoginByPinKeepsTheTokenAndPostsWhatWaited) {
+    load();
+    host.loadTrack("a.mp3", "Strobe", "Deadline");
+    answerInputs({"typed first"});
+    pressButton(CTrackpost::PARAM_TWEET_MESSAGE);
+    pressButton(CTrackpost::PARAM_MANUAL_TWEET);
+    pacing->step();
+    EXPECT_EQ(outbox(), (std::vector<std::string>{"typed first", "Now playing Deadline - Strobe on #Spinforge"}))
+        << "logged out: texts wait";
+
+    logIn();
+    EXPECT_EQ(lastCommand(), AUTH_ON);
+    EXPECT_TRUE(CTrackpostTestAccess::loggedIn(*plugin));
+
+    // The dialogs the user saw, in order, with their texts.
+    const auto calls = user->callsOf("showRequest");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, ASK_BROWSER);
+    EXPECT_EQ(calls[0].headline, "Trackpost");
+    const auto urls = user->callsOf("openURL");
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_EQ(urls[0].text.rfind("https://api.twitter.com/oauth/authorize?oauth_token=", 0), 0u);
+    const auto inputs = user->callsOf("getInput");
+    ASSERT_EQ(inputs.size(), 2u);
+    EXPECT_EQ(inputs[1].text, "Enter PIN");
+    EXPECT_EQ(inputs[1].value, "");
+    EXPECT_TRUE(user->callsOf("showMessage").empty());
+
+    // The kept block holds a token the service accepts, key and secret in their halves.
+    const std::string block = access();
+    const std::string key(block.c_str()), secret(block.c_str() + CTrackpost::ACCESS_SIZE / 2);
+    EXPECT_FALSE(key.empty());
+    EXPECT_FALSE(secret.empty());
+    EXPECT_EQ(block.find_first_not_of('\0', key.size()), CTrackpost::ACCESS_SIZE / 2);
+    EXPECT_EQ(block.find_first_not_of('\0', CTrackpost::ACCESS_SIZE / 2 + secret.size()),
+              std::string::npos);
+    twitterClient check;
+    sandbox().configure(check, false);
+    check.getOAuth().setOAuthTokenKey(key);
+    check.getOAuth().setOAuthTokenSecret(secret);
+    ASSERT_TRUE(check.accountVerifyCredGet());
+    EXPECT_EQ(check.getLastHttpStatus(), 200);
+
+    pacing->step();
+    EXPECT_EQ(timelineTexts(), (std::vector<std::string>{"typed first", "Now playing Deadline - Strobe on #Spinforge"}));
+    EXPECT_TRUE(outbox().empty());
+    EXPECT_EQ(status(), "Tweet OK");
+}
+
+TEST_F(PluginAgainstSandbox, AuthDeclinedChangesNothing) {
+    loadLoggedIn();
+    const std::size_t commands = commandCount();
+    const std::size_t requests = serviceRequests().size();
+    answerRequest(false);
+    pressButton(CTrackpost::PARAM_AUTH);
+    EXPECT_EQ(status(), "Logged In");
+    EXPECT_EQ(access(), preIssuedBlock());
+    EXPECT_EQ(commandCount(), commands);
+    EXPECT_EQ(serviceRequests().size(), requests);
+    EXPECT_TRUE(user->callsOf("openURL").empty());
+}
+
+TEST_F(PluginAgainstSandbox, WrongPinGivesPinFailed) {
+    load();
+    ASSERT_FALSE(beginLogin().empty());
+    answerInputs({"1234567x"});
+    pressButton(CTrackpost::PARAM_PIN);
+    EXPECT_EQ(status(), "PIN Failed");
+    EXPECT_EQ(access(), std::string(CTrackpost::ACCESS_SIZE, '\0'));
+    EXPECT_EQ(lastCommand(), AUTH_OFF);
+    EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
+    EXPECT_TRUE(user->callsOf("showMessage").empty());
+}
+
+// Every failing step of the login ends logged out, with the status and message it calls for.
+TEST_F(PluginAgainstSandbox, LoginFailures) {
+    struct Case {
+        const char* name;
+        bool atPin;  // the fault meets the PIN step, else the Auth step
+        json fault;
+        const char* status;
+        const char* message;  // part of the message shown; null for none
+    };
+    const Case cases[] = {
+        {"request token: connection reset", false,
+         {{"path", "/oauth/request_token"}, {"reset", true}}, "Login Failed", ""},
+        {"request token: answer without a token", false,
+         {{"path", "/oauth/request_token"}, {"status", 200}, {"body", "oauth_callback_confirmed=true"}},
+         "Login Failed", "HTTP status 200"},
+        {"request token: refused", false,
+         {{"path", "/oauth/request_token"}, {"status", 401},
+          {"body", "{\"errors\":[{\"code\":32,\"message\":\"Could not authenticate you.\"}]}"}},
+         "Login Failed", "HTTP status 401"},
+        {"access token: connection reset", true,
+         {{"path", "/oauth/access_token"}, {"reset", true}}, "Login Failed", ""},
+        {"verification: connection reset", true, {{"path", VERIFY}, {"reset", true}},
+         "Login Failed", ""},
+        {"verification: a 500 page", true,
+         {{"path", VERIFY}, {"status", 500}, {"body", "<html>Something broke</html>"}},
+         "PIN Failed", nullptr},
+    };
+    load();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(sandbox().reset());
+        {
+            std::lock_guard<std::mutex> guard(user->lock);
+            user->calls.clear();
+        }
+        if (!c.atPin) {
+            ASSERT_TRUE(sandbox().queueFault(c.fault));
+        }
+        const std::string pin = beginLogin();
+        if (c.atPin) {
+            ASSERT_FALSE(pin.empty());
+            ASSERT_TRUE(sandbox().queueFault(c.fault));
+            answerInputs({pin});
+            pressButton(CTrackpost::PARAM_PIN);
+        } else {
+            EXPECT_TRUE(user->callsOf("openURL").empty()) << "no address without a token";
+        }
+        EXPECT_EQ(status(), c.status);
+        EXPECT_EQ(access(), std::string(CTrackpost::ACCESS_SIZE, '\0'));
+        EXPECT_EQ(lastCommand(), AUTH_OFF);
+        EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
+        const auto messages = user->callsOf("showMessage");
+        if (c.message == nullptr) {
+            EXPECT_TRUE(messages.empty());
+        } else {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_FALSE(messages[0].text.empty()) << "the user learns why";
+            EXPECT_NE(messages[0].text.find(c.message), std::string::npos) << messages[0].text;
+            EXPECT_EQ(messages[0].headline, "Trackpost");
+        }
+    }
+}
+
+TEST_F(PluginAgainstSandbox, PinIsIgnoredWhileLoggedInAndLogoutForgetsTheLogin) {
+    loadLoggedIn();
+    const std::size_t requests = serviceRequests().size();
+    pressButton(CTrackpost::PARAM_PIN);
+    EXPECT_TRUE(user->callsOf("getInput").empty());
+    EXPECT_EQ(serviceRequests().size(), requests);
+
+    pressButton(CTrackpost::PARAM_LOGOUT);
+    EXPECT_EQ(status(), "Not Logged In");
+    EXPECT_EQ(access(), std::string(CTrackpost::ACCESS_SIZE, '\0'));
+    EXPECT_EQ(lastCommand(), AUTH_OFF);
+    CTrackpostTestAccess::queue(*plugin, "after logout");
+    pacing->step();
+    EXPECT_EQ(outbox(), std::vector<std::string>{"after logout"});
+    EXPECT_TRUE(timelineTexts().empty());
+
+    plugin->logout("a status text far longer than the sixty-three characters its field holds");
+    EXPECT_EQ(status(), "a status text far longer than the sixty-three characters its fi");
+}
+
+TEST_F(PluginAgainstSandbox, EmptyAnswersChangeNothingAndButtonsAtOneDoNothing) {
+    load();
+    for (std::int32_t id : {0, 1, 3, 4, 5, 6}) {
+        spfStoreInt32(host.storage<std::int32_t>(id), 1);
+        plugin->OnParameter(id);
+    }
+    EXPECT_TRUE(user->callsOf("showRequest").empty());
+    EXPECT_TRUE(user->callsOf("getInput").empty());
+    for (std::int32_t id : {0, 1, 3, 4, 5, 6}) spfStoreInt32(host.storage<std::int32_t>(id), 0);
+
+    const std::size_t commands = commandCount();
+    answerInputs({"", std::nullopt, "", std::nullopt});
+    pressButton(CTrackpost::PARAM_PIN);            // empty PIN
+    pressButton(CTrackpost::PARAM_PIN);            // cancelled
+    pressButton(CTrackpost::PARAM_TWEET_MESSAGE);  // empty tweet
+    pressButton(CTrackpost::PARAM_TWEET_MESSAGE);  // cancelled
+    pacing->step();
+    EXPECT_EQ(user->callsOf("getInput").size(), 4u);
+    EXPECT_TRUE(outbox().empty());
+    EXPECT_EQ(status(), "Not Logged In");
+    EXPECT_EQ(commandCount(), commands);
+    EXPECT_TRUE(serviceRequests().empty());
+}
+
+TEST_F(PluginAgainstSandbox, EditTemplateAnswers) {
+    load();
+    const std::string defaultTemplate = "Now playing %ARTIST% - %TITLE% on #Spinforge";
+    struct Case {
+        std::optional<std::string> answer;
+        std::string before, after;
+    };
+    const Case cases[] = {
+        {std::nullopt, defaultTemplate, defaultTemplate},  // cancel keeps it
+        {"%TITLE% by %ARTIST%", defaultTemplate, "%TITLE% by %ARTIST%"},
+        {"", "%TITLE% by %ARTIST%", ""},  // confirmed empty: empty
+        {std::string(600, 'x'), "", std::string(511, 'x')},
+    };
+    for (const Case& c : cases) {
+        answerInputs({c.answer});
+        pressButton(CTrackpost::PARAM_EDIT_TEMPLATE);
+        const auto asked = user->callsOf("getInput").back();
+        EXPECT_EQ(asked.text, "Please enter your tweet template");
+        EXPECT_EQ(asked.value, c.before) << "the current template is the default answer";
+        EXPECT_EQ(CTrackpostTestAccess::tweetTemplate(*plugin), c.after);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Restore at load
+
+TEST_F(PluginAgainstSandbox, RestoreAtLoad) {
+    struct Case {
+        const char* name;
+        std::string block;
+        std::optional<json> fault;
+        bool networkDown;
+        const char* status;
+        std::size_t verifications;
+    };
+    const std::string unknown = accessBlock("100001-NoSuchToken", "NoSuchSecret");
+    std::string keyOnly = preIssuedBlock();
+    keyOnly[CTrackpost::ACCESS_SIZE / 2] = '\0';
+    const Case cases[] = {
+        {"kept token verified", preIssuedBlock(), std::nullopt, false, "Logged In", 1},
+        {"no network", preIssuedBlock(), std::nullopt, true, "Login Failed", 0},
+        {"token refused", unknown, std::nullopt, false, "Login Failed", 1},
+        {"a 500 page", preIssuedBlock(),
+         json{{"path", VERIFY}, {"status", 500}, {"body", "<html>down</html>"}}, false,
+         "Login Failed", 1},
+        {"rate limited", preIssuedBlock(),
+         json{{"path", VERIFY}, {"status", 429},
+              {"body", "{\"errors\":[{\"code\":88,\"message\":\"Rate limit exceeded\"}]}"}},
+         false, "Login Failed", 1},
+        {"secret missing", keyOnly, std::nullopt, false, "Not Logged In", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(sandbox().reset());
+        if (c.fault) {
+            ASSERT_TRUE(sandbox().queueFault(*c.fault));
+        }
+        pointPluginAt(c.networkDown ? closedPort() : sandbox().port());
+        ScriptedHost h;
+        h.kept[CTrackpost::PARAM_ACCESS] = c.block;
+        auto script = std::make_shared<ScriptedDialogs::Script>();
+        CTrackpost* p = makePlugin(&h);
+        auto stepped = std::make_unique<SteppedPacing>();
+        SteppedPacing* pace = stepped.get();
+        CTrackpostTestAccess::setPacing(*p, std::move(stepped));
+        CTrackpostTestAccess::setDialogs(*p, std::make_unique<ScriptedDialogs>(script));
+        ASSERT_EQ(p->OnLoad(), SPF_OK);
+
+        const bool restored = std::string(c.status) == "Logged In";
+        EXPECT_EQ(CTrackpostTestAccess::status(*p), c.status);
+        EXPECT_EQ(CTrackpostTestAccess::loggedIn(*p), restored);
+        EXPECT_EQ(h.commands.back(), restored ? AUTH_ON : AUTH_OFF);
+        EXPECT_EQ(std::string(CTrackpostTestAccess::access(*p), CTrackpost::ACCESS_SIZE), c.block)
+            << "the kept login is never lost at load";
+        EXPECT_EQ(requestsTo(VERIFY).size(), c.verifications);
+        EXPECT_TRUE(script->calls.empty()) << "no dialog at load";
+
+        // Texts wait while the login isn't restored, and go out when it is.
+        pointPluginAt(sandbox().port());
+        CTrackpostTestAccess::queue(*p, std::string("text after ") + c.name);
+        pace->step();
+        EXPECT_EQ(CTrackpostTestAccess::outbox(*p).empty(), restored);
+        EXPECT_EQ(timelineTexts().size(), restored ? 1u : 0u);
+        p->Release();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Posting
+
+TEST_F(PluginAgainstSandbox, PostingOutcomes) {
+    struct Case {
+        const char* name;
+        std::optional<json> fault;
+        const char* status;
+        bool message;
+    };
+    const Case cases[] = {
+        {"accepted", std::nullopt, "Tweet OK", false},
+        {"a 500 page", json{{"path", STATUS_UPDATE}, {"status", 500}, {"body", "<html>oops</html>"}},
+         "Tweet Not Accepted", false},
+        {"rate limited", json{{"path", STATUS_UPDATE}, {"status", 429},
+                              {"body", "{\"errors\":[{\"code\":88,\"message\":\"Rate limit exceeded\"}]}"}},
+         "Tweet Not Accepted", false},
+        {"an error object at 200", json{{"path", STATUS_UPDATE}, {"status", 200},
+                                        {"body", "{\"errors\":[{\"code\":1}]}"}},
+         "Tweet Not Accepted", false},
+        {"a text page at 200", json{{"path", STATUS_UPDATE}, {"status", 200}, {"body", "fine"}},
+         "Tweet OK", false},
+        {"an error object after a blank", json{{"path", STATUS_UPDATE}, {"status", 200},
+                                               {"body", " {\"errors\":[{\"code\":1}]}"}},
+         "Tweet OK", false},
+        {"connection reset", json{{"path", STATUS_UPDATE}, {"reset", true}}, "Tweet Failed", true},
+        {"truncated answer", json{{"path", STATUS_UPDATE}, {"truncate", true}}, "Tweet Failed", true},
+    };
+    loadLoggedIn();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> guard(user->lock);
+            user->calls.clear();
+        }
+        if (c.fault) {
+            ASSERT_TRUE(sandbox().queueFault(*c.fault));
+        }
+        CTrackpostTestAccess::queue(*plugin, "text " + std::to_string(++n));
+        pacing->step();
+        EXPECT_EQ(status(), c.status);
+        EXPECT_TRUE(outbox().empty()) << "each text is tried once";
+        EXPECT_EQ(user->callsOf("showMessage").size(), c.message ? 1u : 0u);
+    }
+    EXPECT_EQ(requestsTo(STATUS_UPDATE).size(), std::size(cases));
+
+    // The service refuses a text it has seen, however long ago.
+    CTrackpostTestAccess::queue(*plugin, "text 1");
+    pacing->step();
+    EXPECT_EQ(status(), "Tweet Not Accepted");
+}
+
+TEST_F(PluginAgainstSandbox, AnEmptyTextFailsAloneAndTheNextIsStillPosted) {
+    loadLoggedIn();
+    std::vector<std::string> statusAtMessage;
+    {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->onMessage = [&](const std::string&) { statusAtMessage.push_back(status()); };
+    }
+    for (const char* text : {"first", "", "third"}) CTrackpostTestAccess::queue(*plugin, text);
+    pacing->step();
+    EXPECT_EQ(timelineTexts(), (std::vector<std::string>{"first", "third"}));
+    EXPECT_EQ(statusAtMessage, std::vector<std::string>{"Tweet Failed"});
+    EXPECT_EQ(status(), "Tweet OK");
+}
+
+TEST_F(PluginAgainstSandbox, LogoutDuringAPostStopsAfterThatPost) {
+    loadLoggedIn();
+    ASSERT_TRUE(sandbox().queueFault({{"path", STATUS_UPDATE}, {"delay", 1.0}}));
+    CTrackpostTestAccess::queue(*plugin, "under way");
+    CTrackpostTestAccess::queue(*plugin, "waits");
+    const long passEnd = pacing->grant();
+    ASSERT_TRUE(eventually([&] { return status() == "Sending Tweet"; }));
+    pressButton(CTrackpost::PARAM_LOGOUT);  // returns while the post is under way
+    EXPECT_TRUE(timelineTexts().empty());
+    pacing->awaitPauses(passEnd);
+    EXPECT_EQ(timelineTexts(), std::vector<std::string>{"under way"});
+    EXPECT_EQ(outbox(), std::vector<std::string>{"waits"});
+    EXPECT_EQ(status(), "Tweet OK") << "the post that began ran to its end";
+    EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
+}
+
+// The host's buttons never wait for the network: they return while a post hangs.
+TEST_F(PluginAgainstSandbox, ButtonsReturnWhileAPostStalls) {
+    loadLoggedIn();
+    host.loadTrack("b.mp3", "Title", "Artist");
+    ASSERT_TRUE(sandbox().queueFault({{"path", STATUS_UPDATE}, {"delay", 3.0}}));
+    CTrackpostTestAccess::queue(*plugin, "stalled");
+    const long passEnd = pacing->grant();
+    ASSERT_TRUE(eventually([&] { return status() == "Sending Tweet"; }));
+
+    answerInputs({"typed meanwhile", "%TITLE%!"});
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::pair<const char*, double>> took;
+    for (auto [name, id] : {std::pair{"Manual Tweet", CTrackpost::PARAM_MANUAL_TWEET},
+                            std::pair{"Tweet Message", CTrackpost::PARAM_TWEET_MESSAGE},
+                            std::pair{"Edit Template", CTrackpost::PARAM_EDIT_TEMPLATE},
+                            std::pair{"Logout", CTrackpost::PARAM_LOGOUT}}) {
+        const auto start = Clock::now();
+        pressButton(id);
+        took.emplace_back(name, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    // All four returned before the stalled post ended.
+    EXPECT_EQ(status(), "Not Logged In");
+    EXPECT_TRUE(timelineTexts().empty());
+    EXPECT_EQ(outbox(), std::vector<std::string>{"typed meanwhile"});
+    for (const auto& [name, ms] : took) std::cout << "  " << name << " returned in " << ms << " ms\n";
+
+    pacing->awaitPauses(passEnd);
+    EXPECT_EQ(timelineTexts(), std::vector<std::string>{"stalled"});
+    pacing->step();  // the manual request is composed with the new template; logged out, it waits
+    EXPECT_EQ(outbox(), (std::vector<std::string>{"typed meanwhile", "Title!"}));
+}
+
+// Release waits for a post under way; a stalled one ends at the client's stall limit.
+TEST_F(PluginAgainstSandbox, ReleaseDuringAStalledPostReturnsOnceTheStallLimitEndsIt) {
+    loadLoggedIn();
+    ASSERT_TRUE(sandbox().queueFault({{"path", STATUS_UPDATE}, {"stall", 120.0}}));
+    CTrackpostTestAccess::queue(*plugin, "stalls");
+    pacing->grant();
+    ASSERT_TRUE(eventually([&] { return status() == "Sending Tweet"; }));
+    const auto start = std::chrono::steady_clock::now();
+    plugin->Release();
+    plugin = nullptr;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto messages = user->callsOf("showMessage");
+    ASSERT_EQ(messages.size(), 1u) << "the post failed before Release returned";
+    EXPECT_NE(messages[0].text.find("too slow"), std::string::npos) << messages[0].text;
+    std::cout << "  Release returned after " << seconds << " s\n";
+}
+
+// Logins, logouts and button presses on the host's thread while the worker composes and posts
+// on its own clock: nothing may race (run under ThreadSanitizer) and the login ends consistent.
+TEST_F(PluginAgainstSandbox, HostThreadAndWorkerTogether) {
+    plugin = makePlugin(&host);
+    ASSERT_NE(plugin, nullptr);
+    CTrackpostTestAccess::setDialogs(*plugin, std::make_unique<ScriptedDialogs>(user));
+    host.loadTrack("c.mp3", "Song", "Band");
+    host.answer("deck active play", 1.0);
+    host.answer("setting 'historyDelay'", 0.0);
+    ASSERT_EQ(plugin->OnLoad(), SPF_OK);  // the real 5 ms pacing
+    setValue(CTrackpost::PARAM_AUTO_TWEET, 1);
+
+    for (int round = 0; round < 3; ++round) {
+        logIn();
+        for (int i = 0; i < 5; ++i) {
+            host.loadTrack("c" + std::to_string(round * 10 + i) + ".mp3", "Song", "Band");
+            answerInputs({"typed " + std::to_string(round * 10 + i), "%TITLE% " + std::to_string(i)});
+            pressButton(CTrackpost::PARAM_MANUAL_TWEET);
+            pressButton(CTrackpost::PARAM_TWEET_MESSAGE);
+            pressButton(CTrackpost::PARAM_EDIT_TEMPLATE);
+            std::this_thread::sleep_for(std::chrono::milliseconds(7));
+        }
+        EXPECT_TRUE(eventually([&] { return outbox().empty(); })) << "all posted while logged in";
+        pressButton(CTrackpost::PARAM_LOGOUT);
+        EXPECT_EQ(access(), std::string(CTrackpost::ACCESS_SIZE, '\0'));
+    }
+    EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
+    EXPECT_GE(timelineTexts().size(), 15u) << "every typed text went out";
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#ifndef TRACKPOST_SANDBOX_TEST_SUPPORT_H
+#define TRACKPOST_SANDBOX_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "SandboxService.h"
+
+// One sandbox per test process, started on first use.
+inline SandboxService& sandbox() {
+    static SandboxService service;
+    static const bool started = service.start();
+    EXPECT_TRUE(started) << service.error();
+    return service;
+}
+
+// The requests the sandbox received, test endpoints and tunnels left out.
+inline nlohmann::json serviceRequests() {
+    nlohmann::json out = nlohmann::json::array();
+    for (const auto& entry : sandbox().log())
+        if (entry.at("method") != "CONNECT") out.push_back(entry);
+    return out;
+}
+
+// A loopback port with nothing listening on it.
+inline int closedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+#endif
