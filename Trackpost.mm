@@ -38,9 +38,9 @@ class AppKitDialogs : public TrackpostDialogs {
             // copies the block, and a copied block retains the objects it captured, so both
             // strings outlive this pool; the alert's own +1 is released once it is closed.
             dispatch_async(dispatch_get_main_queue(), ^{
-                NSAlert* alert = newAlert(title, body, @"OK", nil);
-                [alert runModal];
-                [alert release];
+              NSAlert* alert = newAlert(title, body, @"OK", nil);
+              [alert runModal];
+              [alert release];
             });
         }
     }
