@@ -1,0 +1,88 @@
+// The boxes as AppKit alerts and the browser through the workspace. Built without ARC: every
+// alloc here has its release.
+#import <AppKit/AppKit.h>
+#import <dispatch/dispatch.h>
+
+#include "Dialogs.h"
+
+namespace {
+
+NSString* toNSString(const std::string& s) {
+    NSString* converted = [NSString stringWithUTF8String:s.c_str()];
+    return converted != nil ? converted : @"";  // invalid UTF-8 shows as nothing, not a crash
+}
+
+std::string fromNSString(NSString* s) {
+    const char* utf8 = [s UTF8String];
+    return utf8 != nullptr ? std::string(utf8) : std::string();
+}
+
+// An alert the caller owns (+1): headline, body, and the buttons left to right.
+NSAlert* newAlert(NSString* headline, NSString* body, NSString* first, NSString* second) {
+    NSAlert* alert = [[NSAlert alloc] init];
+    [alert addButtonWithTitle:first];
+    if (second != nil) [alert addButtonWithTitle:second];
+    [alert setMessageText:headline];
+    [alert setInformativeText:body];
+    return alert;
+}
+
+class AppKitDialogs : public TrackpostDialogs {
+  public:
+    void showMessage(const std::string& text, const std::string& headline) override {
+        // May run on a worker thread, which has no pool of its own.
+        @autoreleasepool {
+            NSString* body = toNSString(text);
+            NSString* title = toNSString(headline);
+            // The alert is made on the main thread, where AppKit wants its windows. dispatch_async
+            // copies the block, and a copied block retains the objects it captured, so both
+            // strings outlive this pool; the alert's own +1 is released once it is closed.
+            dispatch_async(dispatch_get_main_queue(), ^{
+              NSAlert* alert = newAlert(title, body, @"OK", nil);
+              [alert runModal];
+              [alert release];
+            });
+        }
+    }
+
+    std::string getInput(const std::string& text, const std::string& headline,
+                         const std::string& defaultValue) override {
+        @autoreleasepool {
+            NSAlert* alert = newAlert(toNSString(headline), toNSString(text), @"OK", @"Cancel");
+            NSTextField* field = [[NSTextField alloc] initWithFrame:NSMakeRect(0, 0, 200, 24)];
+            [[field cell] setUsesSingleLineMode:YES];
+            [[field cell] setWraps:NO];
+            [[field cell] setScrollable:YES];
+            [field setStringValue:toNSString(defaultValue)];
+            [alert setAccessoryView:field];
+            std::string answer = defaultValue;
+            if ([alert runModal] == NSAlertFirstButtonReturn)
+                answer = fromNSString([field stringValue]);
+            [field release];
+            [alert release];
+            return answer;
+        }
+    }
+
+    bool showRequest(const std::string& text, const std::string& headline) override {
+        @autoreleasepool {
+            NSAlert* alert = newAlert(toNSString(headline), toNSString(text), @"Yes", @"No");
+            const bool yes = [alert runModal] == NSAlertFirstButtonReturn;
+            [alert release];
+            return yes;
+        }
+    }
+
+    void openURL(const std::string& url) override {
+        @autoreleasepool {
+            NSURL* address = [NSURL URLWithString:toNSString(url)];
+            if (address != nil) [[NSWorkspace sharedWorkspace] openURL:address];
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<TrackpostDialogs> makePlatformDialogs() {
+    return std::make_unique<AppKitDialogs>();
+}
