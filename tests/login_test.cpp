@@ -233,9 +233,9 @@ TEST_F(PluginAgainstSandbox, LoginFailures) {
          {{"path", "/oauth/request_token"}, {"status", 401},
           {"body", "{\"errors\":[{\"code\":32,\"message\":\"Could not authenticate you.\"}]}"}},
          "Login Failed", "HTTP status 401"},
-        {"access token: connection reset", true,
-         {{"path", "/oauth/access_token"}, {"reset", true}}, "Login Failed", ""},
-        {"verification: connection reset", true, {{"path", VERIFY}, {"reset", true}},
+        {"access token: answer cut short", true,
+         {{"path", "/oauth/access_token"}, {"truncate", true}}, "Login Failed", ""},
+        {"verification: answer cut short", true, {{"path", VERIFY}, {"truncate", true}},
          "Login Failed", ""},
         {"verification: a 500 page", true,
          {{"path", VERIFY}, {"status", 500}, {"body", "<html>Something broke</html>"}},
@@ -433,8 +433,10 @@ TEST_F(PluginAgainstSandbox, PostingOutcomes) {
         {"an error object after a blank", json{{"path", STATUS_UPDATE}, {"status", 200},
                                                {"body", " {\"errors\":[{\"code\":1}]}"}},
          "Tweet OK", false},
-        {"connection reset", json{{"path", STATUS_UPDATE}, {"reset", true}}, "Tweet Failed", true},
-        {"truncated answer", json{{"path", STATUS_UPDATE}, {"truncate", true}}, "Tweet Failed", true},
+        // (A connection reset before any answer is retried by libcurl on a fresh connection.)
+        {"answer cut short", json{{"path", STATUS_UPDATE}, {"truncate", true}}, "Tweet Failed", true},
+        {"connection closed mid-answer", json{{"path", STATUS_UPDATE}, {"stall", 0.2}},
+         "Tweet Failed", true},
     };
     loadLoggedIn();
     int n = 0;
@@ -459,6 +461,21 @@ TEST_F(PluginAgainstSandbox, PostingOutcomes) {
     CTrackpostTestAccess::queue(*plugin, "text 1");
     pacing->step();
     EXPECT_EQ(status(), "Tweet Not Accepted");
+}
+
+TEST_F(PluginAgainstSandbox, ServiceGoneGivesTweetFailedWithTheReason) {
+    SandboxService gone;
+    ASSERT_TRUE(gone.start()) << gone.error();
+    pointPluginAt(gone.port());
+    loadLoggedIn();
+    gone.stop();
+    CTrackpostTestAccess::queue(*plugin, "nobody listens");
+    pacing->step();
+    EXPECT_EQ(status(), "Tweet Failed");
+    const auto messages = user->callsOf("showMessage");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find("onnect"), std::string::npos) << messages[0].text;
+    EXPECT_TRUE(outbox().empty());
 }
 
 TEST_F(PluginAgainstSandbox, AnEmptyTextFailsAloneAndTheNextIsStillPosted) {

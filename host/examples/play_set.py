@@ -37,8 +37,8 @@ PROMPT = "Trackpost: "
 ASK_BROWSER = "Would you like to open your browser"
 ASK_PIN = "Enter PIN"
 ASK_TWEET = "Please enter your tweet"
-STATUS_LINE = re.compile(r'Status: "(.*)"$')
-TITLE_READ = "plug-in reads the track's title"
+STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
+TITLE_READ = re.compile(r"plug-in reads the track's title: '(.*)'$")
 RUN_TIMEOUT = 120
 
 
@@ -137,7 +137,7 @@ class SimRun:
         self.pin = None
         self.prompts = []
         self.statuses = []
-        self.title_reads = []   # when the plug-in began composing (epoch seconds)
+        self.title_reads = []   # (epoch seconds, title): the plug-in began composing
         self.problems = []
         env = dict(os.environ, TRACKPOST_DIALOGS="terminal",
                    TRACKPOST_SANDBOX_PROXY="127.0.0.1:%d" % sandbox.port,
@@ -165,8 +165,9 @@ class SimRun:
         m = STATUS_LINE.search(line)
         if m:
             self.statuses.append(m.group(1))
-        if TITLE_READ in line:
-            self.title_reads.append(when)
+        m = TITLE_READ.search(line)
+        if m:
+            self.title_reads.append((when, m.group(1)))
         if name != "err" or not line.startswith(PROMPT):
             return
         text = line[len(PROMPT):]
@@ -238,7 +239,7 @@ def main():
     try:
         typed = list(args.typed)
         for n, script in enumerate(args.run, 1):
-            say("=== run %d: %s" % (n, os.path.relpath(script)))
+            say("=== run %d: %s" % (n, os.path.basename(script)))
             before = len(sandbox.timeline())
             run = SimRun(args, sandbox, script, typed).finish()
             typed = run.typed
@@ -250,12 +251,11 @@ def main():
                     problems.append("run %d did not restore the login" % n)
             say("--- status changes in run %d: %s" % (n, " -> ".join(run.statuses)))
             # From the start of each composition to its tweet stored at the sandbox.
-            previous = 0.0
             for t in sandbox.timeline()[before:]:
-                starts = [w for w in run.title_reads if previous < w <= t["stored_at"]]
+                starts = [w for w, title in run.title_reads
+                          if w <= t["stored_at"] and title and title in t["text"]]
                 if starts:
                     delays.append((t["stored_at"] - starts[-1]) * 1000)
-                previous = t["stored_at"]
     finally:
         tweets = sandbox.timeline()
         sandbox.stop()
