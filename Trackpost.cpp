@@ -327,8 +327,7 @@ void CTrackpost::showMessage(std::string text, std::string headline) {
     if (dialogs) dialogs->showMessage(text, headline);
 }
 
-std::string CTrackpost::getInput(std::string text, std::string headline,
-                                 std::string defaultValue) {
+std::string CTrackpost::getInput(std::string text, std::string headline, std::string defaultValue) {
     return dialogs ? dialogs->getInput(text, headline, defaultValue) : defaultValue;
 }
 

@@ -147,7 +147,8 @@ TEST_F(PluginAgainstSandbox, LoginByPinKeepsTheTokenAndPostsWhatWaited) {
     pressButton(CTrackpost::PARAM_TWEET_MESSAGE);
     pressButton(CTrackpost::PARAM_MANUAL_TWEET);
     pacing->step();
-    EXPECT_EQ(outbox(), (std::vector<std::string>{"typed first", "Now playing Deadline - Strobe on #Spinforge"}))
+    EXPECT_EQ(outbox(), (std::vector<std::string>{"typed first",
+                                                  "Now playing Deadline - Strobe on #Spinforge"}))
         << "logged out: texts wait";
 
     logIn();
@@ -184,7 +185,8 @@ TEST_F(PluginAgainstSandbox, LoginByPinKeepsTheTokenAndPostsWhatWaited) {
     EXPECT_EQ(check.getLastHttpStatus(), 200);
 
     pacing->step();
-    EXPECT_EQ(timelineTexts(), (std::vector<std::string>{"typed first", "Now playing Deadline - Strobe on #Spinforge"}));
+    EXPECT_EQ(timelineTexts(), (std::vector<std::string>{
+                                   "typed first", "Now playing Deadline - Strobe on #Spinforge"}));
     EXPECT_TRUE(outbox().empty());
     EXPECT_EQ(status(), "Tweet OK");
 }
@@ -224,22 +226,40 @@ TEST_F(PluginAgainstSandbox, LoginFailures) {
         const char* message;  // part of the message shown; null for none
     };
     const Case cases[] = {
-        {"request token: connection reset", false,
-         {{"path", "/oauth/request_token"}, {"reset", true}}, "Login Failed", ""},
-        {"request token: answer without a token", false,
-         {{"path", "/oauth/request_token"}, {"status", 200}, {"body", "oauth_callback_confirmed=true"}},
-         "Login Failed", "HTTP status 200"},
-        {"request token: refused", false,
-         {{"path", "/oauth/request_token"}, {"status", 401},
+        {"request token: connection reset",
+         false,
+         {{"path", "/oauth/request_token"}, {"reset", true}},
+         "Login Failed",
+         ""},
+        {"request token: answer without a token",
+         false,
+         {{"path", "/oauth/request_token"},
+          {"status", 200},
+          {"body", "oauth_callback_confirmed=true"}},
+         "Login Failed",
+         "HTTP status 200"},
+        {"request token: refused",
+         false,
+         {{"path", "/oauth/request_token"},
+          {"status", 401},
           {"body", "{\"errors\":[{\"code\":32,\"message\":\"Could not authenticate you.\"}]}"}},
-         "Login Failed", "HTTP status 401"},
-        {"access token: answer cut short", true,
-         {{"path", "/oauth/access_token"}, {"truncate", true}}, "Login Failed", ""},
-        {"verification: answer cut short", true, {{"path", VERIFY}, {"truncate", true}},
-         "Login Failed", ""},
-        {"verification: a 500 page", true,
+         "Login Failed",
+         "HTTP status 401"},
+        {"access token: answer cut short",
+         true,
+         {{"path", "/oauth/access_token"}, {"truncate", true}},
+         "Login Failed",
+         ""},
+        {"verification: answer cut short",
+         true,
+         {{"path", VERIFY}, {"truncate", true}},
+         "Login Failed",
+         ""},
+        {"verification: a 500 page",
+         true,
          {{"path", VERIFY}, {"status", 500}, {"body", "<html>Something broke</html>"}},
-         "PIN Failed", nullptr},
+         "PIN Failed",
+         nullptr},
     };
     load();
     for (const Case& c : cases) {
@@ -367,7 +387,8 @@ TEST_F(PluginAgainstSandbox, RestoreAtLoad) {
          json{{"path", VERIFY}, {"status", 500}, {"body", "<html>down</html>"}}, false,
          "Login Failed", 1},
         {"rate limited", preIssuedBlock(),
-         json{{"path", VERIFY}, {"status", 429},
+         json{{"path", VERIFY},
+              {"status", 429},
               {"body", "{\"errors\":[{\"code\":88,\"message\":\"Rate limit exceeded\"}]}"}},
          false, "Login Failed", 1},
         {"secret missing", keyOnly, std::nullopt, false, "Not Logged In", 0},
@@ -420,21 +441,25 @@ TEST_F(PluginAgainstSandbox, PostingOutcomes) {
     };
     const Case cases[] = {
         {"accepted", std::nullopt, "Tweet OK", false},
-        {"a 500 page", json{{"path", STATUS_UPDATE}, {"status", 500}, {"body", "<html>oops</html>"}},
+        {"a 500 page",
+         json{{"path", STATUS_UPDATE}, {"status", 500}, {"body", "<html>oops</html>"}},
          "Tweet Not Accepted", false},
-        {"rate limited", json{{"path", STATUS_UPDATE}, {"status", 429},
-                              {"body", "{\"errors\":[{\"code\":88,\"message\":\"Rate limit exceeded\"}]}"}},
+        {"rate limited",
+         json{{"path", STATUS_UPDATE},
+              {"status", 429},
+              {"body", "{\"errors\":[{\"code\":88,\"message\":\"Rate limit exceeded\"}]}"}},
          "Tweet Not Accepted", false},
-        {"an error object at 200", json{{"path", STATUS_UPDATE}, {"status", 200},
-                                        {"body", "{\"errors\":[{\"code\":1}]}"}},
+        {"an error object at 200",
+         json{{"path", STATUS_UPDATE}, {"status", 200}, {"body", "{\"errors\":[{\"code\":1}]}"}},
          "Tweet Not Accepted", false},
         {"a text page at 200", json{{"path", STATUS_UPDATE}, {"status", 200}, {"body", "fine"}},
          "Tweet OK", false},
-        {"an error object after a blank", json{{"path", STATUS_UPDATE}, {"status", 200},
-                                               {"body", " {\"errors\":[{\"code\":1}]}"}},
+        {"an error object after a blank",
+         json{{"path", STATUS_UPDATE}, {"status", 200}, {"body", " {\"errors\":[{\"code\":1}]}"}},
          "Tweet OK", false},
         // (A connection reset before any answer is retried by libcurl on a fresh connection.)
-        {"answer cut short", json{{"path", STATUS_UPDATE}, {"truncate", true}}, "Tweet Failed", true},
+        {"answer cut short", json{{"path", STATUS_UPDATE}, {"truncate", true}}, "Tweet Failed",
+         true},
         {"connection closed mid-answer", json{{"path", STATUS_UPDATE}, {"stall", 0.2}},
          "Tweet Failed", true},
     };
@@ -526,13 +551,15 @@ TEST_F(PluginAgainstSandbox, ButtonsReturnWhileAPostStalls) {
                             std::pair{"Logout", CTrackpost::PARAM_LOGOUT}}) {
         const auto start = Clock::now();
         pressButton(id);
-        took.emplace_back(name, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        took.emplace_back(name,
+                          std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     // All four returned before the stalled post ended.
     EXPECT_EQ(status(), "Not Logged In");
     EXPECT_TRUE(timelineTexts().empty());
     EXPECT_EQ(outbox(), std::vector<std::string>{"typed meanwhile"});
-    for (const auto& [name, ms] : took) std::cout << "  " << name << " returned in " << ms << " ms\n";
+    for (const auto& [name, ms] : took)
+        std::cout << "  " << name << " returned in " << ms << " ms\n";
 
     pacing->awaitPauses(passEnd);
     EXPECT_EQ(timelineTexts(), std::vector<std::string>{"stalled"});
@@ -574,7 +601,8 @@ TEST_F(PluginAgainstSandbox, HostThreadAndWorkerTogether) {
         logIn();
         for (int i = 0; i < 5; ++i) {
             host.loadTrack("c" + std::to_string(round * 10 + i) + ".mp3", "Song", "Band");
-            answerInputs({"typed " + std::to_string(round * 10 + i), "%TITLE% " + std::to_string(i)});
+            answerInputs(
+                {"typed " + std::to_string(round * 10 + i), "%TITLE% " + std::to_string(i)});
             pressButton(CTrackpost::PARAM_MANUAL_TWEET);
             pressButton(CTrackpost::PARAM_TWEET_MESSAGE);
             pressButton(CTrackpost::PARAM_EDIT_TEMPLATE);

@@ -1,19 +1,19 @@
 #ifndef TRACKPOST_PLUGIN_TEST_SUPPORT_H
 #define TRACKPOST_PLUGIN_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <functional>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Dialogs.h"
 #include "Trackpost.h"
@@ -171,7 +171,7 @@ class ScriptedDialogs : public TrackpostDialogs {
         std::vector<Call> calls;
         std::deque<std::optional<std::string>> inputs;  // nullopt: the user cancels
         std::deque<bool> requests;
-        std::function<void(const std::string&)> browser;   // what opening an address does
+        std::function<void(const std::string&)> browser;    // what opening an address does
         std::function<void(const std::string&)> onMessage;  // runs when a message is shown
 
         std::vector<Call> callsOf(const std::string& operation) {
