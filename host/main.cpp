@@ -56,9 +56,9 @@ Lines starting with # are comments.
 
 The plug-in's own boxes (questions, the PIN, a typed tweet, error messages) appear on the desktop
 when there is one, else on the terminal: questions and messages on standard error, answers read
-from standard input, one line each. TRACKPOST_DIALOGS=terminal|desktop chooses. The sandbox build
-of the plug-in reaches the sandbox service at TRACKPOST_SANDBOX_PROXY (host:port, default
-127.0.0.1:8443), trusting TRACKPOST_SANDBOX_CA (default: the sandbox's test CA).
+from standard input, one line each (always so with --script). TRACKPOST_DIALOGS=terminal|desktop
+chooses. The sandbox build of the plug-in reaches the sandbox service at TRACKPOST_SANDBOX_PROXY
+(host:port, default 127.0.0.1:8443), trusting TRACKPOST_SANDBOX_CA (default: the sandbox's CA).
 )";
 
 std::atomic<bool> interrupted{false};
@@ -199,6 +199,8 @@ int main(int argc, char** argv) {
         }
     }
     std::istream& input = scriptPath.empty() ? std::cin : scriptFile;
+    // A scripted run is answered on standard input, not by someone at the desktop.
+    if (!scriptPath.empty()) setenv("TRACKPOST_DIALOGS", "terminal", 0);
     const bool prompt = scriptPath.empty() && isatty(STDIN_FILENO);
 
     // Interrupts end the run in order, so the kept values are saved.
