@@ -44,6 +44,13 @@ std::string accessText(const char* half) {
     return std::string(half, strnlen(half, ACCESS_HALF - 1));
 }
 
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 const char QUERY_DRIVE[] = "deck active get_loaded_song 'drive'";
 const char QUERY_PATH[] = "deck active get_loaded_song 'filepath'";
 const char QUERY_NAME[] = "deck active get_loaded_song 'filename'";
@@ -258,7 +265,8 @@ void CTrackpost::beginLogin() {
 }
 
 void CTrackpost::finishLogin() {
-    const std::string pin = getInput(ASK_PIN, PLUGIN_NAME, "");
+    // A PIN copied from the page often brings blanks or a line end with it.
+    const std::string pin = trimmed(getInput(ASK_PIN, PLUGIN_NAME, ""));
     if (pin.empty()) return;
 
     const auto use = lockClient();

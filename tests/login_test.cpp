@@ -124,7 +124,7 @@ class PluginAgainstSandbox : public LoadedPlugin {
     void logIn() {
         const std::string pin = beginLogin();
         ASSERT_FALSE(pin.empty()) << "the browser got no PIN; status " << status();
-        answerInputs({pin});
+        answerInputs({" " + pin + "\n"});  // pasted with what surrounded it
         pressButton(CTrackpost::PARAM_PIN);
         // (A running worker may already be posting, so the status is checked by the callers.)
         ASSERT_TRUE(CTrackpostTestAccess::loggedIn(*plugin)) << status();
@@ -330,8 +330,8 @@ TEST_F(PluginAgainstSandbox, EmptyAnswersChangeNothingAndButtonsAtOneDoNothing) 
     for (std::int32_t id : {0, 1, 3, 4, 5, 6}) spfStoreInt32(host.storage<std::int32_t>(id), 0);
 
     const std::size_t commands = commandCount();
-    answerInputs({"", std::nullopt, "", std::nullopt});
-    pressButton(CTrackpost::PARAM_PIN);            // empty PIN
+    answerInputs({" \t", std::nullopt, "", std::nullopt});
+    pressButton(CTrackpost::PARAM_PIN);            // blank PIN
     pressButton(CTrackpost::PARAM_PIN);            // cancelled
     pressButton(CTrackpost::PARAM_TWEET_MESSAGE);  // empty tweet
     pressButton(CTrackpost::PARAM_TWEET_MESSAGE);  // cancelled
