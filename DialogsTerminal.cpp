@@ -2,16 +2,11 @@
 
 #include <cstdlib>
 
+#include "TextBlanks.h"
+
 namespace {
 
 const char URL_HEADLINE[] = "Trackpost";
-
-std::string trimBlanks(const std::string& s) {
-    const char* blanks = " \t\r";
-    const size_t first = s.find_first_not_of(blanks);
-    if (first == std::string::npos) return std::string();
-    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
 
 // ASCII only: the answer words are English, and tolower() would follow whatever locale the host
 // set.
@@ -31,6 +26,7 @@ bool meansYes(const std::string& answer) {
 TerminalDialogs::TerminalDialogs(FILE* in, FILE* out) : in(in), out(out) {}
 
 void TerminalDialogs::writeLine(const std::string& line) {
+    std::lock_guard<std::mutex> guard(outputLock);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fputc('\n', out);
     std::fflush(out);
@@ -54,13 +50,12 @@ bool TerminalDialogs::readLine(std::string& line) {
 }
 
 void TerminalDialogs::showMessage(const std::string& text, const std::string& headline) {
-    std::lock_guard<std::mutex> guard(lock);
     writeLine(headline + ": " + text);
 }
 
 std::string TerminalDialogs::getInput(const std::string& text, const std::string& headline,
                                       const std::string& defaultValue) {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(questionLock);
     std::string prompt = headline + ": " + text;
     if (!defaultValue.empty()) prompt += " [" + defaultValue + "]";
     writeLine(prompt);
@@ -69,13 +64,12 @@ std::string TerminalDialogs::getInput(const std::string& text, const std::string
 }
 
 bool TerminalDialogs::showRequest(const std::string& text, const std::string& headline) {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(questionLock);
     writeLine(headline + ": " + text + " [y/n]");
     std::string answer;
     return readLine(answer) && meansYes(answer);
 }
 
 void TerminalDialogs::openURL(const std::string& url) {
-    std::lock_guard<std::mutex> guard(lock);
     writeLine(std::string(URL_HEADLINE) + ": open " + url);
 }

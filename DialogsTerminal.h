@@ -21,11 +21,13 @@ class TerminalDialogs : public TrackpostDialogs {
     void openURL(const std::string& url) override;
 
   private:
-    // Both expect `lock` held, so a prompt and its answer are never split by another call.
+    // One whole line; messages may come from any thread, between a question and its answer too.
     void writeLine(const std::string& line);
+    // Called with `questionLock` held, so two questions never take each other's answers.
     bool readLine(std::string& line);
 
-    std::mutex lock;
+    std::mutex questionLock;  // a question from its prompt to its answer
+    std::mutex outputLock;    // one line of output
     FILE* in;
     FILE* out;
 };

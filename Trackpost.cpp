@@ -6,6 +6,7 @@
 #include "AnswerVerdict.h"
 #include "PluginResources.h"
 #include "ServiceSettings.h"
+#include "TextBlanks.h"
 #include "TweetComposer.h"
 #include "spfSharedText.h"
 
@@ -42,13 +43,6 @@ const std::size_t ACCESS_HALF = CTrackpost::ACCESS_SIZE / 2;
 
 std::string accessText(const char* half) {
     return std::string(half, strnlen(half, ACCESS_HALF - 1));
-}
-
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 const char QUERY_DRIVE[] = "deck active get_loaded_song 'drive'";
@@ -266,7 +260,7 @@ void CTrackpost::beginLogin() {
 
 void CTrackpost::finishLogin() {
     // A PIN copied from the page often brings blanks or a line end with it.
-    const std::string pin = trimmed(getInput(ASK_PIN, PLUGIN_NAME, ""));
+    const std::string pin = trimBlanks(getInput(ASK_PIN, PLUGIN_NAME, ""));
     if (pin.empty()) return;
 
     const auto use = lockClient();

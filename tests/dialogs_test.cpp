@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <thread>
@@ -91,16 +92,19 @@ class TerminalRig {
         return all;
     }
     // The next line left unread on the input side, to prove nothing was read ahead.
-    std::string nextInputLine() {
+    std::string nextInputLine() { return nextLine(inRead); }
+    // The next line shown, while more may come.
+    std::string nextShownLine() { return nextLine(outRead); }
+
+  private:
+    static std::string nextLine(FILE* f) {
         char* line = nullptr;
         size_t capacity = 0;
-        const ssize_t n = getline(&line, &capacity, inRead);
+        const ssize_t n = getline(&line, &capacity, f);
         std::string result = n < 0 ? "<end>" : std::string(line, static_cast<size_t>(n));
         free(line);
         return result;
     }
-
-  private:
     static void closeAndForget(FILE*& f) {
         fclose(f);
         f = nullptr;
@@ -194,6 +198,27 @@ TEST(TerminalDialogs, MessagesFromManyThreadsStayWholeLines) {
     for (std::string line; std::getline(lines, line); ++count)
         EXPECT_EQ(line.rfind("Trackpost: message ", 0), 0u) << line;
     EXPECT_EQ(count, threads * each);
+}
+
+// A message from the worker must not wait for the user to answer a question on the host's
+// thread: the worker would stop posting, and the host's unloading would wait for the user.
+TEST(TerminalDialogs, MessageGoesOutWhileAQuestionAwaitsItsAnswer) {
+    TerminalRig rig;
+    std::string answer;
+    std::thread host([&] { answer = rig->getInput("Enter PIN", "Trackpost", ""); });
+    EXPECT_EQ(rig.nextShownLine(), "Trackpost: Enter PIN\n");
+    auto message = std::async(std::launch::async,
+                              [&] { rig->showMessage("Couldn't connect to server", "Trackpost"); });
+    // Bounded only so that a failure ends the test instead of hanging it.
+    const bool returned = message.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "the message waited for the answer";
+    if (returned) {
+        EXPECT_EQ(rig.nextShownLine(), "Trackpost: Couldn't connect to server\n");
+    }
+    rig.type("1234567\n");
+    host.join();
+    message.wait();
+    EXPECT_EQ(answer, "1234567");
 }
 
 // ---------------------------------------------------------------------------------------------
