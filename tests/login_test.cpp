@@ -405,12 +405,9 @@ TEST_F(PluginAgainstSandbox, RestoreAtLoad) {
         ScriptedHost h;
         h.kept[CTrackpost::PARAM_ACCESS] = c.block;
         auto script = std::make_shared<ScriptedDialogs::Script>();
-        CTrackpost* p = makePlugin(&h);
-        auto stepped = std::make_unique<SteppedPacing>();
-        SteppedPacing* pace = stepped.get();
-        CTrackpostTestAccess::setPacing(*p, std::move(stepped));
-        CTrackpostTestAccess::setDialogs(*p, std::make_unique<ScriptedDialogs>(script));
-        ASSERT_EQ(p->OnLoad(), SPF_OK);
+        SteppedPacing* pace = nullptr;
+        CTrackpost* p = loadScripted(h, script, pace);
+        ASSERT_NE(p, nullptr);
 
         const bool restored = std::string(c.status) == "Logged In";
         EXPECT_EQ(CTrackpostTestAccess::status(*p), c.status);

@@ -258,17 +258,27 @@ inline CTrackpost* makePlugin(ISpfHost8* host) {
     return plugin;
 }
 
+// A plug-in made by the factory for `host` and loaded, its worker stepped by `pacing` and its
+// dialogs answered by `user`; null when it can't be loaded.
+inline CTrackpost* loadScripted(ScriptedHost& host, std::shared_ptr<ScriptedDialogs::Script> user,
+                                SteppedPacing*& pacing) {
+    CTrackpost* plugin = makePlugin(&host);
+    if (plugin == nullptr) return nullptr;
+    auto owned = std::make_unique<SteppedPacing>();
+    pacing = owned.get();
+    CTrackpostTestAccess::setPacing(*plugin, std::move(owned));
+    CTrackpostTestAccess::setDialogs(*plugin, std::make_unique<ScriptedDialogs>(std::move(user)));
+    if (plugin->OnLoad() == SPF_OK) return plugin;
+    plugin->Release();
+    return nullptr;
+}
+
 // A loaded plug-in whose worker runs one pass at a time.
 class LoadedPlugin : public ::testing::Test {
   protected:
     void load() {
-        plugin = makePlugin(&host);
+        plugin = loadScripted(host, user, pacing);
         ASSERT_NE(plugin, nullptr);
-        auto owned = std::make_unique<SteppedPacing>();
-        pacing = owned.get();
-        CTrackpostTestAccess::setPacing(*plugin, std::move(owned));
-        CTrackpostTestAccess::setDialogs(*plugin, std::make_unique<ScriptedDialogs>(user));
-        ASSERT_EQ(plugin->OnLoad(), SPF_OK);
         pacing->awaitPauses(1);  // the first pass runs at once
     }
 

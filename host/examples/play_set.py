@@ -12,6 +12,7 @@ order, and every run went as its checks say.
 import argparse
 import http.client
 import html
+import json
 import os
 import queue
 import re
@@ -40,6 +41,11 @@ ASK_TWEET = "Please enter your tweet"
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 TITLE_READ = re.compile(r"plug-in reads the track's title: '(.*)'$")
 RUN_TIMEOUT = 120
+
+# The demo's set: a first evening with the login by PIN, and a second that restores it.
+DEMO_RUNS = [os.path.join(HERE, "demo.txt"), os.path.join(HERE, "demo-again.txt")]
+DEMO_TYPED = ["Thanks for dancing with us tonight – see you next Friday!"]
+DEMO_EXPECT = os.path.join(HERE, "demo-expected.txt")
 
 
 def say(line):
@@ -77,7 +83,6 @@ class Sandbox:
         return r.status, data
 
     def timeline(self):
-        import json
         status, data = self.admin("GET", "/__timeline")
         return json.loads(data) if status == 200 else []
 
@@ -221,14 +226,21 @@ def main():
     ap.add_argument("--sim", required=True, help="the spinforge-sim program")
     ap.add_argument("--plugin", required=True, help="the sandbox build of the plug-in library")
     ap.add_argument("--state", required=True, help="the host's state file (removed first)")
-    ap.add_argument("--run", action="append", required=True, metavar="SCRIPT",
-                    help="a simulator script; give it more than once for more runs")
-    ap.add_argument("--typed", action="append", default=[], metavar="TEXT",
+    ap.add_argument("--run", action="append", metavar="SCRIPT",
+                    help="a simulator script; give it more than once for more runs "
+                         "(default: the demo's set, with the options below set for it)")
+    ap.add_argument("--typed", action="append", metavar="TEXT",
                     help="what the DJ types when asked for a tweet, in order")
-    ap.add_argument("--expect", required=True, help="the expected tweets, one per line, in order")
+    ap.add_argument("--expect", help="the expected tweets, one per line, in order")
     ap.add_argument("--restored", action="store_true",
                     help="runs after the first must restore the login without any question")
     args = ap.parse_args()
+    if args.run is None:
+        args.run, args.restored = DEMO_RUNS, True
+        args.typed = args.typed or DEMO_TYPED
+        args.expect = args.expect or DEMO_EXPECT
+    if args.expect is None:
+        ap.error("--expect is needed with --run")
 
     if os.path.exists(args.state):
         os.remove(args.state)
@@ -237,7 +249,7 @@ def main():
     problems = []
     delays = []
     try:
-        typed = list(args.typed)
+        typed = list(args.typed or [])
         for n, script in enumerate(args.run, 1):
             say("=== run %d: %s" % (n, os.path.basename(script)))
             before = len(sandbox.timeline())
