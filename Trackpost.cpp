@@ -225,7 +225,7 @@ void CTrackpost::restoreLogin() {
     signer.setOAuthTokenSecret(accessText(secret));
     // A token that can't be checked now (no network) or that the service refuses (perhaps only
     // for the moment) is kept for the next load; the user can log in again meanwhile.
-    if (!client.accountVerifyCredGet() || lastAnswerRefused()) {
+    if (verifyLogin() != Outcome::Accepted) {
         setStatus(STATUS_LOGIN_FAILED);
         return;
     }
@@ -275,14 +275,16 @@ void CTrackpost::finishLogin() {
     std::string key, secret;
     signer.getOAuthTokenKey(key);
     signer.getOAuthTokenSecret(secret);
-    if (!client.accountVerifyCredGet()) {
-        logout(STATUS_LOGIN_FAILED);
-        showError();
-        return;
-    }
-    if (lastAnswerRefused()) {
-        logout(STATUS_PIN_FAILED);
-        return;
+    switch (verifyLogin()) {
+        case Outcome::Failed:
+            logout(STATUS_LOGIN_FAILED);
+            showError();
+            return;
+        case Outcome::Refused:
+            logout(STATUS_PIN_FAILED);
+            return;
+        case Outcome::Accepted:
+            break;
     }
     // The rest of each half keeps what it held (zero after the logout that began the login).
     spfStoreText(access, ACCESS_HALF, key);
@@ -307,10 +309,31 @@ void CTrackpost::showError() {
     showMessage(error, PLUGIN_NAME);
 }
 
-bool CTrackpost::lastAnswerRefused() {
+CTrackpost::Outcome CTrackpost::serviceStep(const std::function<bool()>& v1,
+                                            const std::function<bool()>& v2) {
     std::string body;
+    if (!useV2) {
+        if (!v1()) return Outcome::Failed;
+        client.getLastWebResponse(body);
+        const long status = client.getLastHttpStatus();
+        if (!answerDeniesV1(status, body))
+            return answerRefused(status, body) ? Outcome::Refused : Outcome::Accepted;
+        // Not a retry: the service refused the v1.1 request without acting on it.
+        useV2 = true;
+    }
+    if (!v2()) return Outcome::Failed;
     client.getLastWebResponse(body);
-    return answerRefused(client.getLastHttpStatus(), body);
+    return v2AnswerRefused(client.getLastHttpStatus(), body) ? Outcome::Refused : Outcome::Accepted;
+}
+
+CTrackpost::Outcome CTrackpost::verifyLogin() {
+    return serviceStep([this] { return client.accountVerifyCredGet(); },
+                       [this] { return client.usersMeGet(); });
+}
+
+CTrackpost::Outcome CTrackpost::postText(const std::string& text) {
+    return serviceStep([&] { return client.statusUpdate(text, ""); },
+                       [&] { return client.tweetCreate(text); });
 }
 
 std::unique_lock<std::mutex> CTrackpost::lockClient() {
@@ -409,11 +432,17 @@ void CTrackpost::postQueuedTexts() {
         std::string text;
         if (!takeQueuedText(text)) break;
         setStatus(STATUS_SENDING);
-        if (!client.statusUpdate(text, "")) {
-            setStatus(STATUS_TWEET_FAILED);
-            showError();
-        } else {
-            setStatus(lastAnswerRefused() ? STATUS_NOT_ACCEPTED : STATUS_TWEET_OK);
+        switch (postText(text)) {
+            case Outcome::Failed:
+                setStatus(STATUS_TWEET_FAILED);
+                showError();
+                break;
+            case Outcome::Refused:
+                setStatus(STATUS_NOT_ACCEPTED);
+                break;
+            case Outcome::Accepted:
+                setStatus(STATUS_TWEET_OK);
+                break;
         }
     }
 }

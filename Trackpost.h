@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,8 +83,15 @@ class CTrackpost : public ISpfPlugin8 {
     void editTemplate();
     void postQueuedTexts();
     bool takeQueuedText(std::string& text);
-    // The service refused the request just carried out on `client`.
-    bool lastAnswerRefused();
+
+    // What came of one step on the service: the transfer failed, or the service refused or
+    // accepted the request.
+    enum class Outcome { Failed, Refused, Accepted };
+    // The step through v1.1 or, once the service has denied this account v1.1 (code 453), through
+    // v2 for the rest of the load. Called with the client in use (see lockClient).
+    Outcome serviceStep(const std::function<bool()>& v1, const std::function<bool()>& v2);
+    Outcome verifyLogin();
+    Outcome postText(const std::string& text);
     // Exclusive use of `client`; a token forgotten by a logout meanwhile is cleared first.
     std::unique_lock<std::mutex> lockClient();
     void startWorker();
@@ -137,6 +145,8 @@ class CTrackpost : public ISpfPlugin8 {
     // Set by a logout: the signer's token is cleared before the client's next use, so a logout
     // never waits for a post under way.
     std::atomic<bool> tokenForgotten;
+    // The service denied v1.1 to this account; guarded by `clientLock`.
+    bool useV2 = false;
     std::unique_ptr<WorkerPacing> pacing;
     std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
 };

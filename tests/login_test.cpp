@@ -10,133 +10,11 @@
 #include <optional>
 #include <thread>
 
-#include "plugin_test_support.h"
-#include "sandbox_test_support.h"
-#include "twitterclient.h"
+#include "plugin_sandbox_support.h"
 
 using nlohmann::json;
 
 namespace {
-
-const char ASK_BROWSER[] =
-    "Would you like to open your browser to enable this application in your twitter account?";
-const char AUTH_ON[] = "set $trackpost_auth 1";
-const char AUTH_OFF[] = "set $trackpost_auth 0";
-const char STATUS_UPDATE[] = "/1.1/statuses/update.json";
-const char VERIFY[] = "/1.1/account/verify_credentials.json";
-
-const json& creds() {
-    return SandboxService::credentials();
-}
-
-// The plug-in's proxy setting for the sandbox, or for a port where nothing listens.
-void pointPluginAt(int port) {
-    setenv("TRACKPOST_SANDBOX_PROXY", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-}
-
-std::string accessBlock(const std::string& key, const std::string& secret) {
-    std::string block(CTrackpost::ACCESS_SIZE, '\0');
-    block.replace(0, key.size(), key);
-    block.replace(CTrackpost::ACCESS_SIZE / 2, secret.size(), secret);
-    return block;
-}
-
-std::string preIssuedBlock() {
-    return accessBlock(creds().at("access_token"), creds().at("access_token_secret"));
-}
-
-std::vector<std::string> timelineTexts() {
-    std::vector<std::string> out;
-    for (const auto& t : sandbox().timeline()) out.push_back(t.at("text"));
-    return out;
-}
-
-// Requests to one path of the service.
-std::vector<json> requestsTo(const std::string& path) {
-    std::vector<json> out;
-    for (const auto& r : serviceRequests())
-        if (r.at("path").get<std::string>().rfind(path, 0) == 0) out.push_back(r);
-    return out;
-}
-
-// The user's browser: signs in on the sandbox's authorize page and reads the PIN it shows.
-std::string approveInBrowser(const std::string& url) {
-    twitterClient browser;
-    sandbox().configure(browser, false);
-    browser.setTwitterUsername(creds().at("screen_name"));
-    browser.setTwitterPassword(creds().at("password"));
-    std::string pin;
-    if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
-    return pin;
-}
-
-template <typename Predicate>
-bool eventually(Predicate done) {
-    for (int i = 0; i < 2000 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
-}
-
-class PluginAgainstSandbox : public LoadedPlugin {
-  protected:
-    void SetUp() override {
-        ASSERT_GT(sandbox().port(), 0);
-        ASSERT_TRUE(sandbox().reset());
-        pointPluginAt(sandbox().port());
-    }
-
-    std::string status() { return CTrackpostTestAccess::status(*plugin); }
-    std::string access() {
-        return std::string(CTrackpostTestAccess::access(*plugin), CTrackpost::ACCESS_SIZE);
-    }
-    std::string lastCommand() {
-        std::lock_guard<std::mutex> guard(host.lock);
-        return host.commands.empty() ? "" : host.commands.back();
-    }
-    std::size_t commandCount() {
-        std::lock_guard<std::mutex> guard(host.lock);
-        return host.commands.size();
-    }
-    void answerInputs(std::initializer_list<std::optional<std::string>> answers) {
-        std::lock_guard<std::mutex> guard(user->lock);
-        user->inputs.insert(user->inputs.end(), answers);
-    }
-    void answerRequest(bool yes) {
-        std::lock_guard<std::mutex> guard(user->lock);
-        user->requests.push_back(yes);
-    }
-
-    // "Auth" answered Yes; the browser approves the application. The PIN the page showed.
-    std::string beginLogin() {
-        std::string pin;
-        {
-            std::lock_guard<std::mutex> guard(user->lock);
-            user->requests.push_back(true);
-            user->browser = [&pin](const std::string& url) { pin = approveInBrowser(url); };
-        }
-        pressButton(CTrackpost::PARAM_AUTH);
-        std::lock_guard<std::mutex> guard(user->lock);
-        user->browser = nullptr;
-        return pin;
-    }
-
-    // The whole login by PIN.
-    void logIn() {
-        const std::string pin = beginLogin();
-        ASSERT_FALSE(pin.empty()) << "the browser got no PIN; status " << status();
-        answerInputs({" " + pin + "\n"});  // pasted with what surrounded it
-        pressButton(CTrackpost::PARAM_PIN);
-        // (A running worker may already be posting, so the status is checked by the callers.)
-        ASSERT_TRUE(CTrackpostTestAccess::loggedIn(*plugin)) << status();
-    }
-
-    // Loaded with the user's pre-issued token kept by the host: logged in at once.
-    void loadLoggedIn() {
-        host.kept[CTrackpost::PARAM_ACCESS] = preIssuedBlock();
-        load();
-        ASSERT_EQ(status(), "Logged In");
-    }
-};
 
 // ---------------------------------------------------------------------------------------------
 // Login by PIN
@@ -190,7 +68,7 @@ TEST_F(PluginAgainstSandbox, LoginByPinKeepsTheTokenAndPostsWhatWaited) {
     EXPECT_EQ(timelineTexts(), (std::vector<std::string>{
                                    "typed first", "Now playing Deadline - Strobe on #Spinforge"}));
     EXPECT_TRUE(outbox().empty());
-    EXPECT_EQ(status(), "Tweet OK");
+    EXPECT_EQ(status(), "Tweet OK");    EXPECT_TRUE(requestsTo("/2/").empty()) << "no v2 request where v1.1 is served";
 }
 
 TEST_F(PluginAgainstSandbox, AuthDeclinedChangesNothing) {

@@ -18,10 +18,18 @@ inline SandboxService& sandbox() {
     return service;
 }
 
+// A second sandbox that serves an account without v1.1 access: every v1.1 call is refused.
+inline SandboxService& v2OnlySandbox() {
+    static SandboxService service({"--access", "v2-only"});
+    static const bool started = service.start();
+    EXPECT_TRUE(started) << service.error();
+    return service;
+}
+
 // The requests the sandbox received, test endpoints and tunnels left out.
-inline nlohmann::json serviceRequests() {
+inline nlohmann::json serviceRequests(const SandboxService& service = sandbox()) {
     nlohmann::json out = nlohmann::json::array();
-    for (const auto& entry : sandbox().log())
+    for (const auto& entry : service.log())
         if (entry.at("method") != "CONNECT") out.push_back(entry);
     return out;
 }

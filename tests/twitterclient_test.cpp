@@ -230,6 +230,8 @@ TEST_F(ClientTest, GuardsRefuseWithoutARequest) {
         [](twitterClient& c) { return c.directMessageDestroyById(""); },
         [](twitterClient& c) { return c.friendshipCreate(""); },
         [](twitterClient& c) { return c.friendshipDestroy(""); },
+        [](twitterClient& c) { return c.tweetCreate(""); },
+        [](twitterClient& c) { return c.tweetCreate("", "12"); },
     };
     for (size_t i = 0; i < std::size(guarded); ++i) {
         EXPECT_FALSE(guarded[i](client)) << "guard " << i;
@@ -245,6 +247,63 @@ TEST_F(ClientTest, Utf8StatusArrivesExactlyAsTyped) {
               "status=Now%20playing%20Bj%C3%B6rk%20%26%20Co%20%E2%80%94%20100%25%20%23live");
     const json tweet = json::parse(response(client));
     EXPECT_EQ(tweet.at("text"), text);
+}
+
+// v2: the JSON body goes out with its content type, unsigned, and the next v1.1 POST is a
+// plain form POST again.
+TEST_F(ClientTest, V2CallsAreSignedAndSendJsonBodies) {
+    ASSERT_TRUE(client.usersMeGet()) << curlError(client);
+    EXPECT_EQ(client.getLastHttpStatus(), 200) << response(client);
+    EXPECT_EQ(json::parse(response(client)).at("data").at("username"),
+              SandboxService::credentials().at("screen_name"));
+
+    ASSERT_TRUE(client.tweetCreate("first", "12345")) << curlError(client);
+    EXPECT_EQ(client.getLastHttpStatus(), 201) << response(client);
+    EXPECT_EQ(json::parse(response(client)).at("data").at("text"), "first");
+
+    ASSERT_TRUE(client.statusUpdate("second"));
+    EXPECT_EQ(client.getLastHttpStatus(), 200) << response(client);
+
+    const json all = requests();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].at("method"), "GET");
+    EXPECT_EQ(all[0].at("path"), "/2/users/me");
+    EXPECT_EQ(all[0].at("body"), "");
+    EXPECT_EQ(all[1].at("method"), "POST");
+    EXPECT_EQ(all[1].at("path"), "/2/tweets");
+    EXPECT_EQ(all[1].at("headers").at("Content-Type"), "application/json");
+    EXPECT_EQ(json::parse(all[1].at("body").get<std::string>()),
+              json({{"text", "first"}, {"reply", {{"in_reply_to_tweet_id", "12345"}}}}));
+    EXPECT_EQ(all[2].at("path"), API + "statuses/update.json");
+    EXPECT_EQ(all[2].at("headers").at("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(all[2].at("body"), "status=second");
+    for (const auto& r : all) EXPECT_EQ(r.at("verdict"), "ok") << r.dump();
+}
+
+// Texts a hand-written JSON body would get wrong arrive exactly as typed.
+TEST_F(ClientTest, V2TweetTextsArriveExactlyAsTyped) {
+    struct Case {
+        const char* name;
+        std::string typed;
+        std::string stored;  // empty: as typed
+    };
+    const Case cases[] = {
+        {"quotes", "He said \"play it again\"", ""},
+        {"backslashes", "C:\\sets\\friday \\n", ""},
+        {"control characters", "line one\nline two\ttab \x01\x1f", ""},
+        {"non-ASCII", "Bj\xC3\xB6rk \xE2\x80\x94 \xF0\x9F\x8E\xB6 \xE6\x97\xA5", ""},
+        {"form and markup characters", "a&b=c+d%20 </script> {\"x\":1}", ""},
+        // Not UTF-8: JSON cannot carry the byte, so it arrives as the replacement character.
+        {"invalid UTF-8", "caf\xE9 set", "caf\xEF\xBF\xBD set"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(client.tweetCreate(c.typed)) << curlError(client);
+        ASSERT_EQ(client.getLastHttpStatus(), 201) << response(client);
+        const std::string stored = c.stored.empty() ? c.typed : c.stored;
+        EXPECT_EQ(json::parse(lastRequest().at("body").get<std::string>()).at("text"), stored);
+        EXPECT_EQ(sandbox().timeline().back().at("text"), stored);
+    }
 }
 
 TEST_F(ClientTest, PinFlowLogsInAndTheNewTokenIsAccepted) {

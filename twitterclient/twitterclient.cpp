@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <nlohmann/json.hpp>
 
 #include "urlencode.h"
 
@@ -355,12 +356,30 @@ int twitterClient::saveLastWebResponse(char*& data, size_t size) {
     return static_cast<int>(size);
 }
 
-bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader) {
+namespace {
+
+const char JSON_CONTENT_TYPE[] = "application/json";
+
+// Appends a non-empty header line; false when out of memory.
+bool appendHeader(curl_slist*& list, const std::string& line) {
+    if (line.empty()) return true;
+    curl_slist* longer = curl_slist_append(list, line.c_str());
+    if (!longer) return false;
+    list = longer;
+    return true;
+}
+
+}  // namespace
+
+bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader, const char* contentType) {
     curl_slist* headerList = nullptr;
-    if (!oAuthHttpHeader.empty()) {
-        headerList = curl_slist_append(nullptr, oAuthHttpHeader.c_str());
-        if (headerList) curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, headerList);
+    if (!appendHeader(headerList, oAuthHttpHeader) ||
+        (contentType && !appendHeader(headerList, std::string("Content-Type: ") + contentType))) {
+        // Never sent without the headers it was built with.
+        curl_slist_free_all(headerList);
+        return false;
     }
+    if (headerList) curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, headerList);
     const CURLcode result = curl_easy_perform(curlHandle);
     if (curl_easy_getinfo(curlHandle, CURLINFO_RESPONSE_CODE, &lastHttpStatus) != CURLE_OK)
         lastHttpStatus = 0;
@@ -371,12 +390,12 @@ bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader) {
 }
 
 bool twitterClient::performSigned(eOAuthHttpRequestType type, const std::string& url,
-                                  const std::string& body) {
+                                  const std::string& body, bool jsonBody) {
     if (!curlHandle) return false;
     prepareStandardParams();
 
     std::string header;
-    if (!oAuthObj.getOAuthHeader(type, url, body, header, false))
+    if (!oAuthObj.getOAuthHeader(type, url, jsonBody ? std::string() : body, header, false))
         return false;  // not sent unsigned
 
     switch (type) {
@@ -396,7 +415,7 @@ bool twitterClient::performSigned(eOAuthHttpRequestType type, const std::string&
             curl_easy_setopt(curlHandle, CURLOPT_COPYPOSTFIELDS, "");
             break;
     }
-    return performWithHeader(header);
+    return performWithHeader(header, jsonBody ? JSON_CONTENT_TYPE : nullptr);
 }
 
 bool twitterClient::performGet(const std::string& getUrl) {
@@ -675,6 +694,26 @@ bool twitterClient::trendsCurrentGet() {
 }
 bool twitterClient::trendsAvailableGet() {
     return performGet(apiUrl(TWITTER_TRENDSAVAILABLE_URL));
+}
+
+// ---------------------------------------------------------------------------------------------
+// REST API v2
+
+std::string twitterClient::apiV2Url(const std::string& path) const {
+    return TWITTER_PROTOCOLS[protocolType] + path;
+}
+
+bool twitterClient::usersMeGet() {
+    return performGet(apiV2Url(TWITTER_V2_USERSME_URL));
+}
+
+bool twitterClient::tweetCreate(const std::string& text, const std::string& replyToId) {
+    if (text.empty()) return false;
+    nlohmann::json body = {{"text", text}};
+    if (!replyToId.empty()) body["reply"] = {{"in_reply_to_tweet_id", replyToId}};
+    // Bytes that are not UTF-8 cannot travel in JSON: they become U+FFFD instead of an exception.
+    const std::string json = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return performSigned(eOAuthRequestPost, apiV2Url(TWITTER_V2_TWEETS_URL), json, true);
 }
 
 // ---------------------------------------------------------------------------------------------

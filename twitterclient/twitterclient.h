@@ -108,6 +108,11 @@ class twitterClient {
     bool trendsCurrentGet();
     bool trendsAvailableGet();
 
+    // REST API v2, for accounts the service no longer serves v1.1. tweetCreate sends a JSON body,
+    // which carries no signed parameters.
+    bool usersMeGet();
+    bool tweetCreate(const std::string& text, const std::string& replyToId = "");
+
     // OAuth PIN flow: request token and authorize URL, the user's PIN (or oAuthHandlePIN with
     // the stored user name and password), then the access token.
     bool oAuthRequestToken(std::string& authorizeUrl);
@@ -127,9 +132,11 @@ class twitterClient {
     bool performGetInternal(const std::string& getUrl, const std::string& oAuthHttpHeader);
     bool performDelete(const std::string& deleteUrl);
     bool performPost(const std::string& postUrl, std::string dataStr = "");
-    // Signs the request, performs it with the header list and releases the list.
-    bool performSigned(eOAuthHttpRequestType type, const std::string& url, const std::string& body);
-    bool performWithHeader(const std::string& oAuthHttpHeader);
+    // Signs the request, performs it with the header list and releases the list. A JSON body is
+    // sent with its content type and left out of the signature.
+    bool performSigned(eOAuthHttpRequestType type, const std::string& url, const std::string& body,
+                       bool jsonBody = false);
+    bool performWithHeader(const std::string& oAuthHttpHeader, const char* contentType = nullptr);
     // A signed GET of an OAuth token endpoint; its answer's tokens go into the signer.
     bool requestTokenAnswer(const std::string& url, bool includeVerifier);
 
@@ -146,6 +153,8 @@ class twitterClient {
 
     // The scheme, the path constant and the format extension.
     std::string apiUrl(const std::string& path) const;
+    // The scheme and the path constant (v2 has no format extension).
+    std::string apiV2Url(const std::string& path) const;
     std::string apiUrl(const std::string& path, const std::string& id) const;
 
     CURL* curlHandle;

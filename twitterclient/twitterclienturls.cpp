@@ -71,4 +71,6 @@ const std::string TWITTER_TRENDSDAILY_URL = TWITTER_BASE "trends/daily";
 const std::string TWITTER_TRENDSWEEKLY_URL = TWITTER_BASE "trends/weekly";
 const std::string TWITTER_TRENDSCURRENT_URL = TWITTER_BASE "trends/current";
 const std::string TWITTER_TRENDSAVAILABLE_URL = TWITTER_BASE "trends/available";
+const std::string TWITTER_V2_USERSME_URL = TWITTER_API_HOST "/2/users/me";
+const std::string TWITTER_V2_TWEETS_URL = TWITTER_API_HOST "/2/tweets";
 }  // namespace twitterDefaults

@@ -75,6 +75,9 @@ extern const std::string TWITTER_TRENDSDAILY_URL;
 extern const std::string TWITTER_TRENDSWEEKLY_URL;
 extern const std::string TWITTER_TRENDSCURRENT_URL;
 extern const std::string TWITTER_TRENDSAVAILABLE_URL;
+// REST API v2: no format extension.
+extern const std::string TWITTER_V2_USERSME_URL;
+extern const std::string TWITTER_V2_TWEETS_URL;
 }  // namespace twitterDefaults
 
 #endif

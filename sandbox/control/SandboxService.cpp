@@ -64,14 +64,16 @@ bool SandboxService::start() {
     stdoutFile_ = name;
 
     const std::string serve = sandboxDir + "/serve";
-    const char* argv[] = {"/usr/bin/python3", serve.c_str(), "--port", "0", "--quiet", nullptr};
+    std::vector<const char*> argv = {"/usr/bin/python3", serve.c_str(), "--port", "0", "--quiet"};
+    for (const std::string& option : options_) argv.push_back(option.c_str());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile_.c_str(),
                                      O_WRONLY | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const int rc =
-        posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 class twitterClient;
 
@@ -12,7 +14,8 @@ class twitterClient;
 // endpoints (request log, reset, faults) over plain HTTP.
 class SandboxService {
   public:
-    SandboxService() = default;
+    // options: more arguments for the service, such as {"--access", "v2-only"}.
+    explicit SandboxService(std::vector<std::string> options = {}) : options_(std::move(options)) {}
     ~SandboxService();
     SandboxService(const SandboxService&) = delete;
     SandboxService& operator=(const SandboxService&) = delete;
@@ -42,6 +45,7 @@ class SandboxService {
     bool adminRequest(const std::string& method, const std::string& path, const std::string& body,
                       std::string& response) const;
 
+    std::vector<std::string> options_;
     pid_t pid_ = -1;
     int port_ = 0;
     std::string error_;

@@ -80,14 +80,29 @@ def home_timeline(c, m):
     return _timeline(c)
 
 
-def update(c, m):
-    text = c.form.get("status", "")
+def path_or_arg(c, m, name="id"):
+    """The id in the path (statuses/show/ID) or, in the documented form without it, the
+    parameter (statuses/show?id=ID)."""
+    return m.group(1) if m.lastindex else c.arg(name)
+
+
+# Why a text is refused, shared with v2: (code, message) or None.
+def text_problem(text):
     if not text:
-        raise ApiError(403, 170, "Missing required parameter: status.")
+        return 170, "Missing required parameter: status."
     if len(text) > MAX_STATUS:
-        raise ApiError(403, 186, "Tweet needs to be a bit shorter.")
+        return 186, "Tweet needs to be a bit shorter."
+    return None
+
+
+def update(c, m):
+    # Parameters may come in the body or, as some clients send them, in the query.
+    text = c.arg("status", "")
+    problem = text_problem(text)
+    if problem:
+        raise ApiError(403, *problem)
     s = c.store
-    reply = c.form.get("in_reply_to_status_id")
+    reply = c.arg("in_reply_to_status_id")
     with s.lock:
         t = s.add_tweet(text, reply if reply and reply.isdigit() else None)
         if t is None:
@@ -98,10 +113,17 @@ def update(c, m):
 def show(c, m):
     s = c.store
     with s.lock:
-        t = s.find_tweet(m.group(1))
+        t = s.find_tweet(path_or_arg(c, m))
         if not t:
             raise no_status()
         return 200, s.tweet_obj(t, c.flag("trim_user"))
+
+
+def lookup(c, m):
+    s = c.store
+    with s.lock:
+        found = [s.find_tweet(i) for i in (c.arg("id") or "").split(",")[:100] if i]
+        return 200, [s.tweet_obj(t, c.flag("trim_user")) for t in found if t]
 
 
 def destroy(c, m):
@@ -234,11 +256,11 @@ def unfollow(c, m):
 
 
 def block(c, m):
-    return _user_set(c, "blocks", True, m.group(1))
+    return _user_set(c, "blocks", True, m.group(1) if m.lastindex else None)
 
 
 def unblock(c, m):
-    return _user_set(c, "blocks", False, m.group(1))
+    return _user_set(c, "blocks", False, m.group(1) if m.lastindex else None)
 
 
 def friendship_show(c, m):
@@ -316,7 +338,7 @@ def favorites(c, m):
 def _favorite(c, m, on):
     s = c.store
     with s.lock:
-        t = s.find_tweet(m.group(1))
+        t = s.find_tweet(path_or_arg(c, m))
         if not t:
             raise no_status()
         t["favorited"] = on
@@ -406,11 +428,16 @@ def trends_available(c, m):
 
 
 _ID = r"([^/]+)"
+# Each call in the form our client uses and in the form the service documented, so that any
+# client of the v1.1 API can be tried here.
 _ROUTES = [
     ("GET", "search/tweets", search),
     ("POST", "statuses/update", update),
     ("GET", "statuses/show/" + _ID, show),
+    ("GET", "statuses/show", show),
+    ("GET", "statuses/lookup", lookup),
     ("DELETE", "statuses/destroy/" + _ID, destroy),
+    ("POST", "statuses/destroy/" + _ID, destroy),
     ("POST", "statuses/retweet/" + _ID, retweet),
     ("GET", "statuses/home_timeline", home_timeline),
     ("GET", "statuses/public_timeline", home_timeline),
@@ -428,22 +455,31 @@ _ROUTES = [
     ("DELETE", "direct_messages/destroy/" + _ID, dm_destroy),
     ("POST", "friendships/create", follow),
     ("DELETE", "friendships/destroy", unfollow),
+    ("POST", "friendships/destroy", unfollow),
     ("GET", "friendships/show", friendship_show),
     ("GET", "friends/ids", friends_ids),
     ("GET", "followers/ids", followers_ids),
     ("GET", "account/rate_limit_status", rate_limit),
+    ("GET", "application/rate_limit_status", rate_limit),
     ("GET", "account/verify_credentials", verify_credentials),
     ("GET", "favorites", favorites),
+    ("GET", "favorites/list", favorites),
     ("POST", "favorites/create/" + _ID, fav_create),
+    ("POST", "favorites/create", fav_create),
     ("DELETE", "favorites/destroy/" + _ID, fav_destroy),
+    ("POST", "favorites/destroy", fav_destroy),
     ("POST", "blocks/create/" + _ID, block),
+    ("POST", "blocks/create", block),
     ("DELETE", "blocks/destroy/" + _ID, unblock),
+    ("POST", "blocks/destroy", unblock),
     ("GET", "blocks/list", blocks_list),
     ("GET", "blocks/ids", blocks_ids),
     ("GET", "saved_searches", saved_list),
+    ("GET", "saved_searches/list", saved_list),
     ("GET", "saved_searches/show/" + _ID, saved_show),
     ("POST", "saved_searches/create", saved_create),
     ("DELETE", "saved_searches/destroy/" + _ID, saved_destroy),
+    ("POST", "saved_searches/destroy/" + _ID, saved_destroy),
     ("GET", "trends", trends),
     ("GET", "trends/daily", trends_dated),
     ("GET", "trends/weekly", trends_dated),

@@ -14,7 +14,7 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, oauth, pages
+from . import api, api2, oauth, pages
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
 
@@ -33,6 +33,15 @@ FAULT_KEYS = {"path": str, "status": int, "body": str, "delay": (int, float),
 
 def json_bytes(obj):
     return json.dumps(obj, separators=(",", ":"), ensure_ascii=False).encode("utf-8")
+
+
+ACCESS_LEVELS = ("full", "v2-only")
+# What the service answers every v1.1 REST call of an account without v1.1 access.
+V1_DENIED = {"errors": [{"message": (
+    "You currently have access to a subset of X API V2 endpoints and limited v1.1 endpoints "
+    "(e.g. media post, oauth) only. If you need access to this endpoint, you may need a "
+    "different access level. You can learn more here: "
+    "https://developer.x.com/en/portal/product"), "code": 453}]}
 
 
 def error_body(code, message):
@@ -63,8 +72,9 @@ def html_answer(status, html, verdict="ok", headers=()):
 
 
 class Sandbox:
-    def __init__(self, creds, state_dir=None, quiet=False):
+    def __init__(self, creds, state_dir=None, quiet=False, access="full"):
         self.creds = creds
+        self.access = access
         self.store = Store(creds, state_dir)
         self.quiet = quiet
         self.port = 0
@@ -300,15 +310,35 @@ class Sandbox:
             return self.authorize_login(req)
         if r == "/oauth/access_token" and req.method in ("GET", "POST"):
             return self.access_token(req)
+        if r.startswith("/2/"):
+            return self.serve_v2(req)
         found = api.route(req.method, r)
         if not found:
             return refusal(404, 34, "Sorry, that page does not exist.")
         try:
             oauth.verify(req, self.store, "access")
+            if self.access == "v2-only":
+                return json_answer(403, V1_DENIED, "error 453")
             call = api.Call(self.store, req, oauth.signed_body(req))
             status, obj = found[0](call, found[1])
         except (oauth.AuthError, api.ApiError) as e:
             return refusal(e.status, e.code, e.message)
+        return json_answer(status, obj)
+
+    def serve_v2(self, req):
+        handler = api2.route(req.method, req.route)
+        try:
+            if not handler:
+                raise api2.plain_problem(404, "Not Found Error",
+                                         "Sorry, that page does not exist.")
+            try:
+                # A JSON body carries no signed parameters: the query alone is signed.
+                oauth.verify(req, self.store, "access")
+            except oauth.AuthError:
+                raise api2.unauthorized()
+            status, obj = handler(api.Call(self.store, req, ""))
+        except api2.Problem as p:
+            return json_answer(p.status, p.obj, "error %d" % p.status)
         return json_answer(status, obj)
 
     # -- OAuth endpoints -----------------------------------------------------
@@ -472,10 +502,13 @@ def main(argv=None):
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--state", metavar="DIR", help="keep timeline and tokens in DIR/state.json")
     ap.add_argument("--quiet", action="store_true", help="no per-request lines on stderr")
+    ap.add_argument("--access", choices=ACCESS_LEVELS, default="full",
+                    help="v2-only: every v1.1 REST call is refused with code 453, as the service "
+                         "does for accounts without v1.1 access; the OAuth steps still work")
     args = ap.parse_args(argv)
 
     creds = load_credentials()
-    sb = Sandbox(creds, args.state, args.quiet)
+    sb = Sandbox(creds, args.state, args.quiet, args.access)
     sb.listen(args.host, args.port)
 
     def on_signal(signum, frame):
@@ -494,6 +527,7 @@ def main(argv=None):
     print("  user:    %s (id %s)  password %s" % (
         creds["screen_name"], creds["user_id"], creds["password"]))
     print("  token:   %s  secret %s" % (creds["access_token"], creds["access_token_secret"]))
+    print("  access:  %s" % args.access)
     print("  state:   %s" % (os.path.abspath(args.state) if args.state else "memory only"),
           flush=True)
 

@@ -1,0 +1,145 @@
+// The plug-in in process against a sandbox service over real HTTPS: the plug-in is the sandbox
+// build, which reaches the service's addresses through the sandbox's entrance; the user and the
+// host are scripted.
+#ifndef TRACKPOST_PLUGIN_SANDBOX_SUPPORT_H
+#define TRACKPOST_PLUGIN_SANDBOX_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin_test_support.h"
+#include "sandbox_test_support.h"
+#include "twitterclient.h"
+
+inline const char ASK_BROWSER[] =
+    "Would you like to open your browser to enable this application in your twitter account?";
+inline const char AUTH_ON[] = "set $trackpost_auth 1";
+inline const char AUTH_OFF[] = "set $trackpost_auth 0";
+inline const char STATUS_UPDATE[] = "/1.1/statuses/update.json";
+inline const char VERIFY[] = "/1.1/account/verify_credentials.json";
+
+inline const nlohmann::json& creds() {
+    return SandboxService::credentials();
+}
+
+// The plug-in's proxy setting for the sandbox, or for a port where nothing listens.
+inline void pointPluginAt(int port) {
+    setenv("TRACKPOST_SANDBOX_PROXY", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+}
+
+inline std::string accessBlock(const std::string& key, const std::string& secret) {
+    std::string block(CTrackpost::ACCESS_SIZE, '\0');
+    block.replace(0, key.size(), key);
+    block.replace(CTrackpost::ACCESS_SIZE / 2, secret.size(), secret);
+    return block;
+}
+
+inline std::string preIssuedBlock() {
+    return accessBlock(creds().at("access_token"), creds().at("access_token_secret"));
+}
+
+inline std::vector<std::string> timelineTexts(const SandboxService& service = sandbox()) {
+    std::vector<std::string> out;
+    for (const auto& t : service.timeline()) out.push_back(t.at("text"));
+    return out;
+}
+
+// Requests to one path of the service.
+inline std::vector<nlohmann::json> requestsTo(const std::string& path,
+                                              const SandboxService& service = sandbox()) {
+    std::vector<nlohmann::json> out;
+    for (const auto& r : serviceRequests(service))
+        if (r.at("path").get<std::string>().rfind(path, 0) == 0) out.push_back(r);
+    return out;
+}
+
+// The user's browser: signs in on the sandbox's authorize page and reads the PIN it shows.
+inline std::string approveInBrowser(const std::string& url,
+                                    const SandboxService& service = sandbox()) {
+    twitterClient browser;
+    service.configure(browser, false);
+    browser.setTwitterUsername(creds().at("screen_name"));
+    browser.setTwitterPassword(creds().at("password"));
+    std::string pin;
+    if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
+    return pin;
+}
+
+template <typename Predicate>
+inline bool eventually(Predicate done) {
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+class PluginAgainstSandbox : public LoadedPlugin {
+  protected:
+    // The sandbox the plug-in talks to.
+    virtual SandboxService& service() { return sandbox(); }
+
+    void SetUp() override {
+        ASSERT_GT(service().port(), 0);
+        ASSERT_TRUE(service().reset());
+        pointPluginAt(service().port());
+    }
+
+    std::string status() { return CTrackpostTestAccess::status(*plugin); }
+    std::string access() {
+        return std::string(CTrackpostTestAccess::access(*plugin), CTrackpost::ACCESS_SIZE);
+    }
+    std::string lastCommand() {
+        std::lock_guard<std::mutex> guard(host.lock);
+        return host.commands.empty() ? "" : host.commands.back();
+    }
+    std::size_t commandCount() {
+        std::lock_guard<std::mutex> guard(host.lock);
+        return host.commands.size();
+    }
+    void answerInputs(std::initializer_list<std::optional<std::string>> answers) {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->inputs.insert(user->inputs.end(), answers);
+    }
+    void answerRequest(bool yes) {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->requests.push_back(yes);
+    }
+
+    // "Auth" answered Yes; the browser approves the application. The PIN the page showed.
+    std::string beginLogin() {
+        std::string pin;
+        {
+            std::lock_guard<std::mutex> guard(user->lock);
+            user->requests.push_back(true);
+            user->browser = [&](const std::string& url) { pin = approveInBrowser(url, service()); };
+        }
+        pressButton(CTrackpost::PARAM_AUTH);
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->browser = nullptr;
+        return pin;
+    }
+
+    // The whole login by PIN.
+    void logIn() {
+        const std::string pin = beginLogin();
+        ASSERT_FALSE(pin.empty()) << "the browser got no PIN; status " << status();
+        answerInputs({" " + pin + "\n"});  // pasted with what surrounded it
+        pressButton(CTrackpost::PARAM_PIN);
+        // (A running worker may already be posting, so the status is checked by the callers.)
+        ASSERT_TRUE(CTrackpostTestAccess::loggedIn(*plugin)) << status();
+    }
+
+    // Loaded with the user's pre-issued token kept by the host: logged in at once.
+    void loadLoggedIn() {
+        host.kept[CTrackpost::PARAM_ACCESS] = preIssuedBlock();
+        load();
+        ASSERT_EQ(status(), "Logged In");
+    }
+};
+
+#endif
