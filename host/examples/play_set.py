@@ -11,29 +11,22 @@ order, and every run went as its checks say.
 
 import argparse
 import http.client
-import html
-import json
 import os
 import queue
 import re
-import signal
-import ssl
 import statistics
 import subprocess
 import sys
 import threading
 import time
-import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 SANDBOX = os.path.join(ROOT, "sandbox")
 sys.path.insert(0, SANDBOX)
 
-from sandbox.server import load_credentials  # noqa: E402
+from sandbox.harness import CA_FILE, SandboxProcess, approve  # noqa: E402
 
-CREDS = load_credentials()
-CA_FILE = os.path.join(SANDBOX, "certs", "ca.pem")
 PROMPT = "Trackpost: "
 ASK_BROWSER = "Would you like to open your browser"
 ASK_PIN = "Enter PIN"
@@ -50,87 +43,6 @@ DEMO_EXPECT = os.path.join(HERE, "demo-expected.txt")
 
 def say(line):
     print(line, flush=True)
-
-
-class Sandbox:
-    def __init__(self):
-        self.proc = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(SANDBOX, "serve"), "--port", "0", "--quiet"],
-            stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline().strip()
-        if not line.isdigit():
-            self.stop()
-            raise SystemExit("play_set: the sandbox did not start")
-        self.port = int(line)
-        # The rest of its banner is not needed; keep the pipe drained.
-        threading.Thread(target=self.proc.stdout.read, daemon=True).start()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-
-    def admin(self, method, path):
-        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        c.request(method, path)
-        r = c.getresponse()
-        data = r.read().decode()
-        c.close()
-        return r.status, data
-
-    def timeline(self):
-        status, data = self.admin("GET", "/__timeline")
-        return json.loads(data) if status == 200 else []
-
-    def browser(self):
-        """A connection to the service's address through the sandbox, as a browser makes it."""
-        ctx = ssl.create_default_context(cafile=CA_FILE)
-        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=ctx, timeout=10)
-        c.set_tunnel("api.twitter.com", 443)
-        return c
-
-
-def between(text, start, end):
-    i = text.find(start)
-    if i < 0:
-        return None
-    i += len(start)
-    j = text.find(end, i)
-    return None if j < 0 else html.unescape(text[i:j])
-
-
-def approve(sandbox, url):
-    """Signs in on the authorize page and reads the PIN the next page shows."""
-    parts = urllib.parse.urlsplit(url)
-    if parts.netloc != "api.twitter.com" or not parts.path.startswith("/oauth/authorize"):
-        raise RuntimeError("not the service's authorize address: " + url)
-    path = parts.path + "?" + parts.query
-    c = sandbox.browser()
-    c.request("GET", path)
-    r = c.getresponse()
-    page = r.read().decode()
-    cookie = (r.getheader("Set-Cookie") or "").split(";")[0]
-    token = between(page, 'name="authenticity_token" type="hidden" value="', '"')
-    oauth_token = between(page, 'name="oauth_token" type="hidden" value="', '"')
-    if r.status != 200 or not token or not oauth_token:
-        raise RuntimeError("the authorize page answered %d without its form" % r.status)
-    form = urllib.parse.urlencode({
-        "authenticity_token": token, "oauth_token": oauth_token,
-        "session[username_or_email]": CREDS["screen_name"],
-        "session[password]": CREDS["password"]})
-    c.request("POST", path, body=form, headers={
-        "Content-Type": "application/x-www-form-urlencoded", "Cookie": cookie})
-    r = c.getresponse()
-    page = r.read().decode()
-    c.close()
-    pin = between(page, "<code>", "</code>")
-    if r.status != 200 or not pin:
-        raise RuntimeError("the sign-in answered %d without a PIN" % r.status)
-    return pin
 
 
 class SimRun:
@@ -234,6 +146,8 @@ def main():
     ap.add_argument("--expect", help="the expected tweets, one per line, in order")
     ap.add_argument("--restored", action="store_true",
                     help="runs after the first must restore the login without any question")
+    ap.add_argument("--access", choices=("full", "v2-only"), default="full",
+                    help="the account's access at the sandbox: v2-only refuses every v1.1 call")
     args = ap.parse_args()
     if args.run is None:
         args.run, args.restored = DEMO_RUNS, True
@@ -245,7 +159,11 @@ def main():
     if os.path.exists(args.state):
         os.remove(args.state)
     expected = read_lines(args.expect)
-    sandbox = Sandbox()
+    try:
+        sandbox = SandboxProcess("--access", args.access)
+    except RuntimeError as e:
+        raise SystemExit("play_set: %s" % e)
+    say("=== the sandbox serves an account with %s access" % args.access)
     problems = []
     delays = []
     try:
@@ -270,7 +188,19 @@ def main():
                     delays.append((t["stored_at"] - starts[-1]) * 1000)
     finally:
         tweets = sandbox.timeline()
+        calls = [e for e in sandbox.log() if e["method"] != "CONNECT"]
         sandbox.stop()
+
+    say("=== the requests the sandbox answered")
+    for e in calls:
+        say("  %s %s -> %s %s" % (e["method"], e["path"].split("?")[0], e["status"], e["verdict"]))
+    refused_v1 = sum(1 for e in calls if e["verdict"] == "error 453")
+    v2_calls = sum(1 for e in calls if e["path"].startswith("/2/"))
+    if args.access == "v2-only" and refused_v1 != len(args.run):
+        problems.append("%d v1.1 requests were refused for want of access, not one per run"
+                        % refused_v1)
+    if args.access == "full" and v2_calls:
+        problems.append("%d v2 requests where v1.1 is served" % v2_calls)
 
     say("=== the sandbox's timeline")
     for t in tweets:

@@ -5,13 +5,10 @@ faults. Starts its own server on a free port and stops it afterwards."""
 import base64
 import hashlib
 import hmac
-import http.client
 import json
 import os
 import re
 import signal
-import ssl
-import subprocess
 import sys
 import time
 from urllib.parse import parse_qsl, quote
@@ -19,9 +16,13 @@ from urllib.parse import parse_qsl, quote
 from oauthlib import oauth1
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CREDS = json.load(open(os.path.join(HERE, "credentials.json")))
+sys.path.insert(0, HERE)
+from sandbox.harness import CREDS, SandboxProcess, between  # noqa: E402
+
 API = "https://api.twitter.com"
-FORM = {"Content-Type": "application/x-www-form-urlencoded"}
+FORM_TYPE = "application/x-www-form-urlencoded"
+FORM = {"Content-Type": FORM_TYPE}
+FIXED = (CREDS["access_token"], CREDS["access_token_secret"])
 ERR = '{"errors":[{'
 
 passed, failed = 0, 0
@@ -36,30 +37,11 @@ def check(name, cond, detail=""):
         print("FAIL: %s %s" % (name, detail if detail else ""))
 
 
-class Sandbox:
-    def __init__(self):
-        self.proc = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(HERE, "serve"), "--port", "0", "--quiet"],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.port = int(self.proc.stdout.readline())
-        self.ctx = ssl.create_default_context(cafile=os.path.join(HERE, "certs", "ca.pem"))
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            return self.proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            return None
-
-    def tunnel(self):
-        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=self.ctx, timeout=10)
-        c.set_tunnel("api.twitter.com", 443)
-        return c
-
+class Sandbox(SandboxProcess):
     def call(self, method, path, body=None, headers=None, conn=None):
-        c = conn or self.tunnel()
+        c = conn or self.browser()
+        if isinstance(body, str):
+            body = body.encode("utf-8")
         c.request(method, path, body=body, headers=headers or {})
         r = c.getresponse()
         data = r.read().decode("utf-8", "replace")
@@ -68,30 +50,15 @@ class Sandbox:
         return r.status, r, data
 
     def signed(self, method, path, key=None, secret=None, body=None, conn=None,
-               consumer_secret=None, verifier=None, timestamp=None):
+               consumer_secret=None, verifier=None, timestamp=None, ctype=FORM_TYPE):
         client = oauth1.Client(CREDS["consumer_key"],
                                client_secret=consumer_secret or CREDS["consumer_secret"],
                                resource_owner_key=key, resource_owner_secret=secret,
                                verifier=verifier, timestamp=timestamp)
         uri, headers, body = client.sign(API + path, method, body,
-                                         dict(FORM) if body is not None else {})
+                                         {"Content-Type": ctype} if body is not None else {})
         return self.call(method, path, body, headers, conn)
 
-    def plain(self, method, path, body=None):
-        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        c.request(method, path, body=body)
-        r = c.getresponse()
-        data = r.read().decode()
-        c.close()
-        return r.status, data
-
-
-def between(text, start, end):
-    i = text.find(start)
-    if i < 0:
-        return None
-    j = text.find(end, i + len(start))
-    return text[i + len(start):j] if j >= 0 else None
 
 
 def rfc_header(method, url, key, secret, extra_params=()):
@@ -213,29 +180,29 @@ def refusals(sb):
 def transport(sb):
     fixed = (CREDS["access_token"], CREDS["access_token_secret"])
     vc = "/1.1/account/verify_credentials.json"
-    sb.plain("POST", "/__reset")
-    conn = sb.tunnel()
+    sb.admin("POST", "/__reset")
+    conn = sb.browser()
     a = sb.signed("GET", vc, *fixed, conn=conn)[0]
     b = sb.signed("GET", "/1.1/statuses/home_timeline.json", *fixed, conn=conn)[0]
     conn.close()
     sb.signed("GET", vc, *fixed)
-    log = json.loads(sb.plain("GET", "/__log")[1])
+    log = json.loads(sb.admin("GET", "/__log")[1])
     reqs = [e for e in log if e["method"] != "CONNECT"]
     ids = [e["connection"] for e in reqs]
     check("one tunnel, many requests", a == b == 200 and len(reqs) == 3
           and ids[0] == ids[1] != ids[2] and reqs[1]["url"] == API + reqs[1]["path"]
           and reqs[0]["verdict"] == "ok", json.dumps(reqs)[:400])
 
-    st, body = sb.plain("POST", "/__faults", json.dumps({"status": 503, "body": "down"}))
+    st, body = sb.admin("POST", "/__faults", json.dumps({"status": 503, "body": "down"}))
     check("fault queued", st == 200 and json.loads(body) == {"ok": True, "queued": 1}, body)
     st, _, body = sb.signed("GET", vc, *fixed)
     check("fault 503", st == 503 and body == "down", "%d %s" % (st, body))
     check("fault used once", sb.signed("GET", vc, *fixed)[0] == 200)
 
-    sb.plain("POST", "/__faults", json.dumps([{"revoke_token": True, "path": "verify"}]))
+    sb.admin("POST", "/__faults", json.dumps([{"revoke_token": True, "path": "verify"}]))
     st, _, body = sb.signed("GET", vc, *fixed)
     later = sb.signed("GET", vc, *fixed)[0]
-    sb.plain("POST", "/__reset")
+    sb.admin("POST", "/__reset")
     check("revoked until reset", st == 401 and '"code":89' in body and later == 401
           and sb.signed("GET", vc, *fixed)[0] == 200, body)
 
@@ -252,10 +219,10 @@ def duplicates(sb):
         return res[0] == 403 and res[1]["errors"][0]["code"] == 187
 
     def timeline():
-        st, body = sb.plain("GET", "/__timeline")
+        st, body = sb.admin("GET", "/__timeline")
         return st, json.loads(body)
 
-    sb.plain("POST", "/__reset")
+    sb.admin("POST", "/__reset")
     texts = ["Now playing A - One", "Now playing B - Two", "Now playing C - Three"]
     start = time.time()
     posted = [post(t) for t in texts]
@@ -283,16 +250,90 @@ def duplicates(sb):
     check("timeline follows destroy and repost",
           [e["text"] for e in timeline()[1]] == [texts[0], texts[2], texts[1]])
 
-    sb.plain("POST", "/__reset")
+    sb.admin("POST", "/__reset")
     check("reset empties timeline", timeline() == (200, []))
     check("text may be posted again after reset", post(texts[0])[0] == 200)
+
+
+def v2(sb):
+    me, tweets = "/2/users/me", "/2/tweets"
+    JSON_TYPE = "application/json"
+
+    def create(obj, raw=None, ctype=JSON_TYPE, key=FIXED):
+        body = raw if raw is not None else json.dumps(obj, ensure_ascii=False)
+        st, _, data = sb.signed("POST", tweets, *key, body=body, ctype=ctype)
+        return st, json.loads(data)
+
+    def problem(res, status, name, detail=None):
+        st, obj = res
+        check(name, st == status and obj.get("status", status) == status and "title" in obj
+              and "type" in obj and (detail is None or obj.get("detail") == detail),
+              "%d %s" % (st, obj))
+
+    sb.admin("POST", "/__reset")
+    st, _, body = sb.signed("GET", me, *FIXED)
+    check("users/me", st == 200 and json.loads(body) == {"data": {
+        "id": CREDS["user_id"], "name": CREDS["name"], "username": CREDS["screen_name"]}}, body)
+
+    text = 'Now playing "Ärtist" \\ Co – Tïtle\n#Spinforge'
+    st, obj = create({"text": text, "reply": {"in_reply_to_tweet_id": "1"}})
+    check("tweet created", st == 201 and obj["data"]["text"] == text
+          and obj["data"]["id"] == sb.timeline()[-1]["id"], obj)
+    problem(create({"text": text}), 403, "v2 duplicate",
+            "You are not allowed to create a Tweet with duplicate content.")
+    st, _, body = sb.signed("POST", "/1.1/statuses/update.json", *FIXED,
+                            body="status=" + quote(text, safe=""))
+    check("one timeline for v1.1 and v2", st == 403 and '"code":187' in body, body)
+    problem(create({"text": ""}), 400, "v2 empty text")
+    problem(create({"text": "é" * 281}), 400, "v2 too long")
+    check("v2 280 code points", create({"text": "é" * 280})[0] == 201)
+    problem(create(None, raw="{not json"), 400, "v2 body not JSON")
+    problem(create(None, raw="text=hello", ctype=FORM_TYPE), 400, "v2 form body")
+    problem(create({"text": 5}), 400, "v2 text not a string")
+    problem(create({"text": "x"}, key=("100001-unknown", "x")), 401, "v2 unknown token",
+            "Unauthorized")
+    st, _, body = sb.call("GET", me)
+    problem((st, json.loads(body)), 401, "v2 unsigned")
+    st, _, body = sb.signed("GET", "/2/no/such", *FIXED)
+    problem((st, json.loads(body)), 404, "v2 unknown path")
+
+    sb.admin("POST", "/__faults", json.dumps({"path": tweets, "status": 503, "body": "down"}))
+    st, obj = sb.signed("POST", tweets, *FIXED, body='{"text":"during a fault"}',
+                        ctype=JSON_TYPE)[::2]
+    check("faults apply to v2", st == 503 and obj == "down", obj)
+
+
+def v2_only():
+    """A sandbox for an account without v1.1 access: v1.1 refused with 453, OAuth and v2 work."""
+    sb = Sandbox("--access", "v2-only")
+    try:
+        st, _, body = sb.signed("GET", "/oauth/request_token")
+        check("v2-only: request token", st == 200 and "oauth_token=" in body, body)
+        for method, path, form in (("GET", "/1.1/account/verify_credentials.json", None),
+                                   ("POST", "/1.1/statuses/update.json", "status=hello")):
+            st, _, body = sb.signed(method, path, *FIXED, body=form)
+            errors = json.loads(body).get("errors", [{}])
+            check("v2-only: %s refused" % path, st == 403 and body.startswith(ERR)
+                  and errors[0].get("code") == 453
+                  and "limited v1.1 endpoints" in errors[0].get("message", ""), body)
+        st, _, body = sb.signed("GET", "/1.1/account/verify_credentials.json", *FIXED,
+                                consumer_secret="nope")
+        check("v2-only: signature still checked first", st == 401 and '"code":32' in body, body)
+        st, _, body = sb.signed("GET", "/2/users/me", *FIXED)
+        check("v2-only: users/me", st == 200, body)
+        st, _, body = sb.signed("POST", "/2/tweets", *FIXED, body='{"text":"hello"}',
+                                ctype="application/json")
+        check("v2-only: tweet", st == 201 and [t["text"] for t in sb.timeline()] == ["hello"],
+              body)
+    finally:
+        check("v2-only: clean exit", sb.stop() == 0)
 
 
 def main():
     signal.alarm(60)   # never hang a test run
     sb = Sandbox()
     try:
-        for part in (flow, refusals, transport, duplicates):
+        for part in (flow, refusals, transport, duplicates, v2):
             try:
                 part(sb)
             except Exception as e:  # a broken step ends its part, not the run
@@ -300,6 +341,10 @@ def main():
     finally:
         rc = sb.stop()
     check("clean exit on SIGTERM", rc == 0, rc)
+    try:
+        v2_only()
+    except Exception as e:
+        check("v2_only", False, "raised %r" % e)
     print("%d passed, %d failed" % (passed, failed))
     sys.exit(1 if failed else 0)
 

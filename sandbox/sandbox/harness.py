@@ -1,0 +1,115 @@
+"""For scripts and tests: runs a sandbox on a free loopback port, reads its test endpoints, and
+plays the user who approves an application on its authorize page."""
+
+import html
+import http.client
+import json
+import os
+import signal
+import ssl
+import subprocess
+import threading
+import urllib.parse
+
+from .server import CERTS, HERE, load_credentials
+
+CREDS = load_credentials()
+CA_FILE = os.path.join(CERTS, "ca.pem")
+SERVICE_HOST = "api.twitter.com"
+
+
+class SandboxProcess:
+    """A sandbox of its own, started with extra options such as ("--access", "v2-only")."""
+
+    def __init__(self, *options):
+        self.proc = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(HERE, "serve"), "--port", "0", "--quiet",
+             *options], stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().strip()
+        if not line.isdigit():
+            self.stop()
+            raise RuntimeError("the sandbox did not start")
+        self.port = int(line)
+        # The rest of its banner is not needed; keep the pipe drained.
+        threading.Thread(target=self.proc.stdout.read, daemon=True).start()
+
+    def stop(self):
+        """Stops it; its exit status, or None when it had to be killed."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                return self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                return None
+        return self.proc.returncode
+
+    def admin(self, method, path, body=None):
+        """A test endpoint over plain HTTP: (status, body text)."""
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request(method, path, body=body)
+        r = c.getresponse()
+        data = r.read().decode()
+        c.close()
+        return r.status, data
+
+    def timeline(self):
+        status, data = self.admin("GET", "/__timeline")
+        return json.loads(data) if status == 200 else []
+
+    def log(self):
+        status, data = self.admin("GET", "/__log")
+        return json.loads(data) if status == 200 else []
+
+    def proxy(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def browser(self):
+        """A connection to the service's address through the sandbox, as a browser makes it."""
+        ctx = ssl.create_default_context(cafile=CA_FILE)
+        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=ctx, timeout=10)
+        c.set_tunnel(SERVICE_HOST, 443)
+        return c
+
+
+def between(text, start, end):
+    """The text between two markers, unescaped; None when a marker is missing."""
+    i = text.find(start)
+    if i < 0:
+        return None
+    i += len(start)
+    j = text.find(end, i)
+    return None if j < 0 else html.unescape(text[i:j])
+
+
+def approve(sandbox, url):
+    """Signs in as the test user on the authorize page and reads the PIN the next page shows."""
+    parts = urllib.parse.urlsplit(url)
+    if parts.netloc != SERVICE_HOST or not parts.path.startswith("/oauth/authorize"):
+        raise RuntimeError("not the service's authorize address: " + url)
+    path = parts.path + "?" + parts.query
+    c = sandbox.browser()
+    try:
+        c.request("GET", path)
+        r = c.getresponse()
+        page = r.read().decode()
+        cookie = (r.getheader("Set-Cookie") or "").split(";")[0]
+        token = between(page, 'name="authenticity_token" type="hidden" value="', '"')
+        oauth_token = between(page, 'name="oauth_token" type="hidden" value="', '"')
+        if r.status != 200 or not token or not oauth_token:
+            raise RuntimeError("the authorize page answered %d without its form" % r.status)
+        form = urllib.parse.urlencode({
+            "authenticity_token": token, "oauth_token": oauth_token,
+            "session[username_or_email]": CREDS["screen_name"],
+            "session[password]": CREDS["password"]})
+        c.request("POST", path, body=form, headers={
+            "Content-Type": "application/x-www-form-urlencoded", "Cookie": cookie})
+        r = c.getresponse()
+        page = r.read().decode()
+    finally:
+        c.close()
+    pin = between(page, "<code>", "</code>")
+    if r.status != 200 or not pin:
+        raise RuntimeError("the sign-in answered %d without a PIN" % r.status)
+    return pin
