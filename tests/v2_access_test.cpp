@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "AnswerVerdict.h"
 #include "plugin_sandbox_support.h"
 
 using nlohmann::json;
@@ -215,4 +216,39 @@ TEST_F(PluginAgainstSandbox, ARefusalWithCode453MovesTheRestOfTheLoadToV2) {
                                         "POST /1.1/statuses/update.json fault status",
                                         "POST /1.1/statuses/update.json fault status",
                                         "POST /2/tweets ok", "POST /2/tweets ok"}));
+}
+
+// The verdicts on bodies the service, a proxy or a broken answer may bring.
+TEST(AnswerVerdicts, CodeAndDataAreReadFromTheJsonNotItsText) {
+    struct Case {
+        const char* name;
+        long status;
+        std::string body;
+        bool deniesV1;
+        bool v2Refused;
+    };
+    const Case cases[] = {
+        {"the 453 refusal", 403, NO_V1_ACCESS, true, true},
+        {"453 among other errors", 403, "{\"errors\":[{\"code\":88},{\"code\":453}]}", true, true},
+        {"453 at 200 still begins with the error prefix", 200, "{\"errors\":[{\"code\":453}]}",
+         true, true},
+        {"another code", 403, "{\"errors\":[{\"code\":187,\"message\":\"453\"}]}", false, true},
+        {"the code as text", 403, "{\"errors\":[{\"code\":\"453\"}]}", false, true},
+        {"errors not a list", 403, "{\"errors\":{\"code\":453}}", false, true},
+        {"453 in a page", 403, "<html>code 453</html>", false, true},
+        {"cut short", 403, "{\"errors\":[{\"code\":453", false, true},
+        {"v2 created", 201, "{\"data\":{\"id\":\"1\",\"text\":\"x\"}}", false, false},
+        {"v2 data beside errors", 200, "{\"data\":{\"id\":\"1\"},\"errors\":[{\"code\":453}]}",
+         false, false},
+        {"v2 data not an object", 200, "{\"data\":[1]}", false, true},
+        {"v2 refusal with data", 403, "{\"data\":{\"id\":\"1\"}}", false, true},
+        {"no answer at all", 0, "", false, true},
+        {"empty 200", 200, "", false, true},
+        {"deeply nested", 200, std::string(100000, '[') + std::string(100000, ']'), false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(answerDeniesV1(c.status, c.body), c.deniesV1);
+        EXPECT_EQ(v2AnswerRefused(c.status, c.body), c.v2Refused);
+    }
 }
