@@ -1,7 +1,7 @@
 // Stands in for CoreFoundation's bundle calls, over Foundation: a CFStringRef is an NSString, a
 // CFURLRef an NSURL and a CFBundleRef an NSBundle, each owned through retain and release.
-#import <Foundation/Foundation.h>
 #include <CoreFoundation/CoreFoundation.h>
+#import <Foundation/Foundation.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,7 +86,8 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL) {
         // GNUstep's NSBundle reads its resources from Resources in the folder it is given; a macOS
         // bundle keeps them in Contents/Resources.
         NSString* contents = [path stringByAppendingPathComponent:@"Contents"];
-        if ([[NSFileManager defaultManager] fileExistsAtPath:contents isDirectory:&folder] && folder)
+        if ([[NSFileManager defaultManager] fileExistsAtPath:contents isDirectory:&folder] &&
+            folder)
             path = contents;
         NSBundle* bundle = [[NSBundle alloc] initWithPath:path];
         keepForever(bundle);
@@ -111,6 +112,8 @@ CFTypeRef CFRetain(CFTypeRef cf) {
     return cf;
 }
 
-void CFRelease(CFTypeRef cf) { [checked(cf, "CFRelease") release]; }
+void CFRelease(CFTypeRef cf) {
+    [checked(cf, "CFRelease") release];
+}
 
 }  // extern "C"

@@ -19,27 +19,30 @@ IMP originalDealloc = nullptr;
 void insertIntoPanel(NSWindow* panel, NSView* view) {
     const CGFloat gap = 8;
     NSView* content = [panel contentView];
-    NSArray* subviews = [content subviews];
+    NSArray* subviews = [[[content subviews] copy] autorelease];
     CGFloat bottom = CGFLOAT_MAX;
     for (NSView* sub in subviews) bottom = MIN(bottom, NSMinY([sub frame]));
     CGFloat buttonsTop = bottom;
     for (NSView* sub in subviews)
         if (NSMinY([sub frame]) < bottom + 1) buttonsTop = MAX(buttonsTop, NSMaxY([sub frame]));
     const CGFloat room = NSHeight([view frame]) + gap;
-    const BOOL resizes = [content autoresizesSubviews];
-    [content setAutoresizesSubviews:NO];
+    // Where each view goes, whatever the panel's resizing does to it: the buttons stay, the rest
+    // keeps its distance from the top.
+    NSMutableArray* places = [NSMutableArray array];
+    for (NSView* sub in subviews) {
+        NSRect r = [sub frame];
+        if (NSMinY(r) >= buttonsTop) r.origin.y += room;
+        [places addObject:[NSValue valueWithRect:r]];
+    }
     NSRect frame = [panel frame];
     frame.size.height += room;
     frame.origin.y -= room;
+    // The panel is sized once for its texts and holds to that size.
+    [panel setMinSize:frame.size];
+    [panel setMaxSize:frame.size];
     [panel setFrame:frame display:NO];
-    for (NSView* sub in subviews) {
-        NSRect r = [sub frame];
-        if (NSMinY(r) >= buttonsTop) {
-            r.origin.y += room;
-            [sub setFrame:r];
-        }
-    }
-    [content setAutoresizesSubviews:resizes];
+    for (NSUInteger i = 0; i < [subviews count]; ++i)
+        [[subviews objectAtIndex:i] setFrame:[[places objectAtIndex:i] rectValue]];
     NSRect r = [view frame];
     r.origin = NSMakePoint(floor((NSWidth([content bounds]) - NSWidth(r)) / 2), buttonsTop + gap);
     [view setFrame:r];
@@ -69,8 +72,10 @@ void deallocForgettingAccessory(id self, SEL cmd) {
         NSLog(@"NSAlert accessory views: this GNUstep has no -[NSAlert _setupPanel]");
         abort();
     }
-    originalSetupPanel = method_setImplementation(setup, reinterpret_cast<IMP>(setupPanelWithAccessory));
-    originalDealloc = method_setImplementation(dealloc, reinterpret_cast<IMP>(deallocForgettingAccessory));
+    originalSetupPanel =
+        method_setImplementation(setup, reinterpret_cast<IMP>(setupPanelWithAccessory));
+    originalDealloc =
+        method_setImplementation(dealloc, reinterpret_cast<IMP>(deallocForgettingAccessory));
 }
 
 - (void)setAccessoryView:(NSView*)view {

@@ -34,7 +34,9 @@ trackpost_dispatch_queue_s mainQueue;
 }
 @end
 
-extern "C" dispatch_queue_t dispatch_get_main_queue(void) { return &mainQueue; }
+extern "C" dispatch_queue_t dispatch_get_main_queue(void) {
+    return &mainQueue;
+}
 
 extern "C" void dispatch_async(dispatch_queue_t queue, dispatch_block_t block) {
     if (queue != &mainQueue || block == nullptr) {

@@ -1,5 +1,5 @@
-# The plug-in's macOS sources (Trackpost.mm, PluginResources_cf.cpp), compiled unchanged where there
-# is no macOS but GNUstep is installed, against GNUstep's AppKit and Foundation and the stand-ins in
+# The plug-in's macOS sources (TRACKPOST_MACOS_SOURCES), compiled unchanged where there is no macOS
+# but GNUstep is installed, against GNUstep's AppKit and Foundation and the stand-ins in
 # this folder. clang compiles the Objective-C++ (GCC has no blocks); only unsanitized builds do,
 # since clang's sanitizer runtimes must not meet GCC's. Sets TRACKPOST_GNUSTEP when it does.
 set(TRACKPOST_GNUSTEP OFF)
@@ -37,6 +37,7 @@ message(STATUS "GNUstep build of the macOS sources: on")
 
 # The stand-ins. An object library, so the category's +load is linked in although nothing names it.
 add_library(gnustep_compat OBJECT
+  ${CMAKE_CURRENT_LIST_DIR}/BlockObjects.mm
   ${CMAKE_CURRENT_LIST_DIR}/CoreFoundation.mm
   ${CMAKE_CURRENT_LIST_DIR}/dispatch.mm
   ${CMAKE_CURRENT_LIST_DIR}/NSAlertAccessoryView.mm)
@@ -52,13 +53,10 @@ target_compile_options(gnustep_compat PRIVATE -Werror)
 # blocks, and a block handed to the main queue would dangle.
 target_link_libraries(gnustep_compat PUBLIC
   ${BLOCKS_RUNTIME_LIBRARY} ${GNUSTEP_GUI_LIBRARY} ${GNUSTEP_BASE_LIBRARY} ${OBJC_RUNTIME_LIBRARY}
-  Threads::Threads)
+  Threads::Threads ${CMAKE_DL_LIBS})
 
-# The macOS sources themselves, as they ship.
-add_library(trackpost_macos OBJECT
-  ${CMAKE_SOURCE_DIR}/Trackpost.mm
-  ${CMAKE_SOURCE_DIR}/PluginResources_cf.cpp
-  ${CMAKE_SOURCE_DIR}/PluginResources.cpp)
-target_include_directories(trackpost_macos PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(trackpost_macos PRIVATE -Werror)
-target_link_libraries(trackpost_macos PUBLIC gnustep_compat)
+# The plug-in's code as it is built for macOS; its macOS sources with warnings as errors.
+add_library(trackpost_macos OBJECT ${TRACKPOST_SOURCES} ${TRACKPOST_MACOS_SOURCES})
+set_source_files_properties(${TRACKPOST_MACOS_SOURCES} PROPERTIES COMPILE_OPTIONS -Werror)
+target_include_directories(trackpost_macos PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/sdk)
+target_link_libraries(trackpost_macos PUBLIC gnustep_compat twitterclient Threads::Threads)
