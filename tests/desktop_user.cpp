@@ -15,8 +15,9 @@ namespace desktop_user {
 
 namespace {
 
-std::string quoted(const std::string& s) {
-    return "^" + s + "$";
+// A title as a pattern that matches it alone (our titles hold no pattern characters).
+std::string exactly(const std::string& title) {
+    return "^" + title + "$";
 }
 
 }  // namespace
@@ -73,13 +74,18 @@ bool key(const std::string& name) {
 }
 
 std::optional<std::string> waitForWindow(const std::string& title, int seconds) {
+    // A search fails outright when a window it looks at goes away meanwhile (another box
+    // closing), so it is tried again until the time is up.
     std::string ids;
-    if (!run({"xdotool", "search", "--sync", "--onlyvisible", "--name", quoted(title)}, &ids,
-             seconds))
-        return std::nullopt;
-    const std::string first = ids.substr(0, ids.find('\n'));
-    if (first.empty()) return std::nullopt;
-    return first;
+    const bool found = eventually(
+        [&] {
+            return run({"xdotool", "search", "--sync", "--onlyvisible", "--name", exactly(title)},
+                       &ids, seconds) &&
+                   !ids.empty();
+        },
+        seconds);
+    if (!found) return std::nullopt;
+    return ids.substr(0, ids.find('\n'));
 }
 
 bool activate(const std::string& window) {
@@ -88,7 +94,7 @@ bool activate(const std::string& window) {
 }
 
 bool windowShown(const std::string& title) {
-    return run({"xdotool", "search", "--onlyvisible", "--name", quoted(title)});
+    return run({"xdotool", "search", "--onlyvisible", "--name", exactly(title)});
 }
 
 bool screenshot(const std::string& name) {
