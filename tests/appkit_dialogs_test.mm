@@ -97,8 +97,20 @@ void describe(NSView* view, NSWindow* window, Box& box) {
     Box box;
     @autoreleasepool {
         NSWindow* window = [NSApp modalWindow];
-        if (window != nil && userGaveUp.exchange(false))
+        if (window != nil && userGaveUp.exchange(false)) {
             [NSApp stopModalWithCode:NSAlertErrorReturn];
+            // The modal loop sees the stop once an event wakes it.
+            [NSApp postEvent:[NSEvent otherEventWithType:NSApplicationDefined
+                                                location:NSZeroPoint
+                                           modifierFlags:0
+                                               timestamp:0
+                                            windowNumber:[window windowNumber]
+                                                 context:nil
+                                                 subtype:0
+                                                   data1:0
+                                                   data2:0]
+                     atStart:NO];
+        }
         if (window != nil && [window isVisible]) {
             box.window = window;
             box.key = [window isKeyWindow];
@@ -141,15 +153,18 @@ class User {
         return "";
     }
 
-    std::string typeIntoField(const std::string& text) {
+    // Clicks into the field, erases what it holds and types `text`; the field must show `shown`.
+    std::string editField(bool erase, const std::string& text, const std::string& shown) {
         if (!box.field) return "the box has no text field";
         if (!desktop_user::click(box.field->x, box.field->y)) return "xdotool failed to click";
         if (!eventually([] { return currentBox().editing; }, 10))
             return "the field took no keyboard";
-        if (!desktop_user::type(text)) return "xdotool failed to type";
-        const bool arrived =
-            eventually([&] { return currentBox().fieldText.find(text) != std::string::npos; }, 15);
-        if (!arrived) return "the field shows \"" + currentBox().fieldText + "\"";
+        if (erase && !(desktop_user::key("End") &&
+                       desktop_user::key("BackSpace", static_cast<int>(box.fieldText.size()))))
+            return "xdotool failed to erase";
+        if (!text.empty() && !desktop_user::type(text)) return "xdotool failed to type";
+        if (!eventually([&] { return currentBox().fieldText == shown; }, 15))
+            return "the field shows \"" + currentBox().fieldText + "\"";
         return "";
     }
 
@@ -243,16 +258,19 @@ TEST(AppKitDialogs, InputIsTheFieldOnOkAndTheDefaultOnCancel) {
     struct Case {
         const char* name;
         std::string defaultValue;
-        std::optional<std::string> typed;
+        bool erase;         // the user first empties the field (ASCII defaults only)
+        std::string typed;  // then types this
+        std::string shown;  // and the field shows this
         const char* button;
         std::string answer;
     };
     const std::string templateText = "Now playing %ARTIST% - %TITLE% on #Spinforge";
     const std::string nonAscii = "Grüße aus Köln – Привет €";
     const Case cases[] = {
-        {"untouched", templateText, std::nullopt, "OK", templateText},
-        {"typed", "", nonAscii, "OK", nonAscii},
-        {"cancelled", "1234567", "890", "Cancel", "1234567"},
+        {"untouched", templateText, false, "", templateText, "OK", templateText},
+        {"typed", "", false, nonAscii, nonAscii, "OK", nonAscii},
+        {"cleared", "1234567", true, "", "", "OK", ""},
+        {"cancelled", "1234567", true, "890", "890", "Cancel", "1234567"},
     };
     const std::unique_ptr<TrackpostDialogs> dialogs = makePlatformDialogs();
     for (const Case& c : cases) {
@@ -268,7 +286,8 @@ TEST(AppKitDialogs, InputIsTheFieldOnOkAndTheDefaultOnCancel) {
                 std::string error = user.awaitBox("OK");
                 if (error.empty() && user.box.fieldText != c.defaultValue)
                     error = "the field starts with \"" + user.box.fieldText + "\"";
-                if (error.empty() && c.typed) error = user.typeIntoField(*c.typed);
+                if (error.empty() && (c.erase || !c.typed.empty()))
+                    error = user.editField(c.erase, c.typed, c.shown);
                 if (error.empty()) error = user.screenshot(std::string("appkit-input-") + c.name);
                 return error.empty() ? user.press(c.button) : error;
             },
@@ -340,6 +359,7 @@ TEST(AppKitResources, LoadFileInResourceReadsBothSkinFiles) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // what ran shows even if the run is cut short
     ::testing::InitGoogleTest(&argc, argv);
     @autoreleasepool {
         // What the host has done on macOS before any plug-in's box.

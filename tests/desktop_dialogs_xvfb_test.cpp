@@ -84,6 +84,7 @@ TEST(DesktopDialogsOnXvfb, InputIsTheFieldOnOkAndTheDefaultOnCancel) {
     } cases[] = {
         {"untouched", templateText, {std::nullopt, {}, "Return"}, templateText},
         {"typed", templateText, {nonAscii, {}, "Return"}, nonAscii},
+        {"cleared", "1234567", {std::nullopt, {"BackSpace"}, "Return"}, ""},
         {"cancelled", "1234567", {"890", {}, "Escape"}, "1234567"},
     };
     DesktopDialogs dialogs;

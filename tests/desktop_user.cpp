@@ -69,8 +69,8 @@ bool type(const std::string& text) {
     return run({"xdotool", "type", "--delay", "120", "--", text}, nullptr, 60);
 }
 
-bool key(const std::string& name) {
-    return run({"xdotool", "key", "--delay", "100", name});
+bool key(const std::string& name, int times) {
+    return run({"xdotool", "key", "--delay", "100", "--repeat", std::to_string(times), name});
 }
 
 std::optional<std::string> waitForWindow(const std::string& title, int seconds) {

@@ -19,8 +19,8 @@ bool run(const std::vector<std::string>& args, std::string* printed = nullptr, i
 bool click(int x, int y);
 // Types UTF-8 text as keystrokes into the window that has the keyboard.
 bool type(const std::string& text);
-// Presses a key by its X name ("Return", "Escape", "Tab").
-bool key(const std::string& name);
+// Presses a key by its X name ("Return", "Escape", "Tab"), `times` times.
+bool key(const std::string& name, int times = 1);
 // The first visible window whose title is exactly `title`, waiting up to `seconds` for one.
 std::optional<std::string> waitForWindow(const std::string& title, int seconds = 30);
 // Raises and focuses the window, and waits until it has the keyboard.
