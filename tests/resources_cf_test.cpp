@@ -1,5 +1,5 @@
 // Runs the plug-in's macOS resource code (PluginResources_cf.cpp) against the CoreFoundation
-// stand-in, in a bundle folder laid out in a temporary folder.
+// stand-in over GNUstep's Foundation, in a bundle folder laid out as on macOS in a temporary folder.
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -117,7 +117,6 @@ TEST_F(LoadPluginResource, GivesNullAndLeavesSizeWhenNotFound) {
         "..",
         "",
         "sk\xffn.xml",  // exists, but the name is not UTF-8
-        "sub",          // a folder, not a file
     };
     for (const char* name : names) {
         SCOPED_TRACE(::testing::PrintToString(name));
@@ -126,6 +125,13 @@ TEST_F(LoadPluginResource, GivesNullAndLeavesSizeWhenNotFound) {
         EXPECT_EQ(data, nullptr);
         EXPECT_EQ(size, 12345);
     }
+}
+
+// CoreFoundation finds folders among the resources too; a folder's path is known but not read.
+TEST_F(LoadPluginResource, GivesNullForAFolder) {
+    int size = 12345;
+    EXPECT_EQ(loadPluginResource(bundle_.get(), "sub", size), nullptr);
+    EXPECT_EQ(size, 0);
 }
 
 TEST(LoadPluginResourceWithoutBundle, GivesNullAndLeavesSize) {
@@ -170,7 +176,7 @@ TEST(CoreFoundationStandInUrl, FileSystemRepresentationNeedsRoomForTheZero) {
     const std::string path = "/tmp/some/where.xml";
     Owned<CFURLRef> url = fileUrl(path, false);
     ASSERT_NE(url, nullptr);
-    // Exactly sized heap buffers, so a write past the end shows under ASan.
+    // Exactly sized heap buffers: one without room for the zero must be refused, not overrun.
     std::vector<UInt8> tight(path.size());
     EXPECT_FALSE(CFURLGetFileSystemRepresentation(url.get(), true, tight.data(),
                                                   static_cast<CFIndex>(tight.size())));
@@ -202,7 +208,7 @@ TEST(CoreFoundationStandInString, AcceptsOnlyValidUtf8) {
 }
 
 // A retained object outlives the creator's release, also with threads retaining and releasing it
-// at once (a lost count frees it early: ASan; a plain counter: TSan).
+// at once (a lost count would free it early).
 TEST(CoreFoundationStandInRefCount, RetainKeepsTheObjectAlive) {
     Owned<CFURLRef> url = fileUrl("/tmp/shared.xml", false);
     ASSERT_NE(url, nullptr);

@@ -1,6 +1,6 @@
-// A stand-in for the few CoreFoundation calls the plug-in's macOS code uses, used on systems
-// without CoreFoundation so that code compiles, runs and is tested there. Names, types and
-// signatures are CoreFoundation's, so the same calling code builds on both.
+// Stands in for CoreFoundation's bundle calls that the plug-in's macOS code makes, on systems
+// without CoreFoundation (implemented over GNUstep's Foundation in CoreFoundation.mm). Names, types
+// and signatures are CoreFoundation's, so the same calling code builds on both.
 #ifndef TRACKPOST_COMPAT_COREFOUNDATION_H
 #define TRACKPOST_COMPAT_COREFOUNDATION_H
 
@@ -38,7 +38,7 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBas
 
 // A bundle is an existing folder; null otherwise.
 CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
-// The regular file <bundle>/Contents/Resources/[subDirName/]resourceName[.resourceType], or null.
+// <bundle>/Contents/Resources/[subDirName/]resourceName[.resourceType] when it exists, or null.
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
                                  CFStringRef resourceType, CFStringRef subDirName);
 
