@@ -55,6 +55,8 @@ class AppKitDialogs : public TrackpostDialogs {
             [[field cell] setScrollable:YES];
             [field setStringValue:toNSString(defaultValue)];
             [alert setAccessoryView:field];
+            // Typing goes to the field at once: the user pastes the PIN without clicking first.
+            [[alert window] setInitialFirstResponder:field];
             std::string answer = defaultValue;
             if ([alert runModal] == NSAlertFirstButtonReturn)
                 answer = fromNSString([field stringValue]);
