@@ -20,40 +20,58 @@ std::string exactly(const std::string& title) {
     return "^" + title + "$";
 }
 
-}  // namespace
-
-bool run(const std::vector<std::string>& args, std::string* printed, int seconds) {
-    std::vector<std::string> full = {"timeout", "--kill-after=5", std::to_string(seconds)};
-    full.insert(full.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : full) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
+// Everything the descriptor gives until its end.
+std::string readAll(int fd) {
     std::string out;
     char chunk[4096];
-    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) != 0;) {
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) != 0;) {
         if (n > 0)
             out.append(chunk, static_cast<size_t>(n));
         else if (errno != EINTR)
             break;
     }
-    close(fds[0]);
+    return out;
+}
+
+}  // namespace
+
+bool run(const std::vector<std::string>& args, std::string* printed, int seconds) {
+    // A shell runs the command and writes its exit status to descriptor 3: GNUstep's run loop
+    // reaps every child of the process (its NSTask bookkeeping), so waitpid may find ours gone.
+    std::vector<std::string> full = {"/bin/sh", "-c", "timeout --kill-after=5 \"$@\"; echo $? >&3",
+                                     "sh", std::to_string(seconds)};
+    full.insert(full.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : full) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int output[2] = {-1, -1};
+    int status[2] = {-1, -1};
+    if (pipe2(output, O_CLOEXEC) != 0) return false;
+    if (pipe2(status, O_CLOEXEC) != 0) {
+        close(output[0]);
+        close(output[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, status[1], 3);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    close(status[1]);
+    const std::string out = readAll(output[0]);
+    const std::string exitStatus = readAll(status[0]);
+    close(output[0]);
+    close(status[0]);
     if (spawned != 0) return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return false;
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
     if (printed != nullptr) *printed = out;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return exitStatus == "0\n";
 }
 
 bool click(int x, int y) {
