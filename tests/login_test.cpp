@@ -68,7 +68,8 @@ TEST_F(PluginAgainstSandbox, LoginByPinKeepsTheTokenAndPostsWhatWaited) {
     EXPECT_EQ(timelineTexts(), (std::vector<std::string>{
                                    "typed first", "Now playing Deadline - Strobe on #Spinforge"}));
     EXPECT_TRUE(outbox().empty());
-    EXPECT_EQ(status(), "Tweet OK");    EXPECT_TRUE(requestsTo("/2/").empty()) << "no v2 request where v1.1 is served";
+    EXPECT_EQ(status(), "Tweet OK");
+    EXPECT_TRUE(requestsTo("/2/").empty()) << "no v2 request where v1.1 is served";
 }
 
 TEST_F(PluginAgainstSandbox, AuthDeclinedChangesNothing) {
@@ -145,10 +146,7 @@ TEST_F(PluginAgainstSandbox, LoginFailures) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(sandbox().reset());
-        {
-            std::lock_guard<std::mutex> guard(user->lock);
-            user->calls.clear();
-        }
+        forgetDialogCalls();
         if (!c.atPin) {
             ASSERT_TRUE(sandbox().queueFault(c.fault));
         }
@@ -310,13 +308,7 @@ TEST_F(PluginAgainstSandbox, RestoreAtLoad) {
 // Posting
 
 TEST_F(PluginAgainstSandbox, PostingOutcomes) {
-    struct Case {
-        const char* name;
-        std::optional<json> fault;
-        const char* status;
-        bool message;
-    };
-    const Case cases[] = {
+    const std::vector<PostCase> cases = {
         {"accepted", std::nullopt, "Tweet OK", false},
         {"a 500 page",
          json{{"path", STATUS_UPDATE}, {"status", 500}, {"body", "<html>oops</html>"}},
@@ -341,23 +333,8 @@ TEST_F(PluginAgainstSandbox, PostingOutcomes) {
          "Tweet Failed", true},
     };
     loadLoggedIn();
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        {
-            std::lock_guard<std::mutex> guard(user->lock);
-            user->calls.clear();
-        }
-        if (c.fault) {
-            ASSERT_TRUE(sandbox().queueFault(*c.fault));
-        }
-        CTrackpostTestAccess::queue(*plugin, "text " + std::to_string(++n));
-        pacing->step();
-        EXPECT_EQ(status(), c.status);
-        EXPECT_TRUE(outbox().empty()) << "each text is tried once";
-        EXPECT_EQ(user->callsOf("showMessage").size(), c.message ? 1u : 0u);
-    }
-    EXPECT_EQ(requestsTo(STATUS_UPDATE).size(), std::size(cases));
+    expectPostOutcomes(cases);
+    EXPECT_EQ(requestsTo(STATUS_UPDATE).size(), cases.size());
 
     // The service refuses a text it has seen, however long ago.
     CTrackpostTestAccess::queue(*plugin, "text 1");

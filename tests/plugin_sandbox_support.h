@@ -134,6 +134,36 @@ class PluginAgainstSandbox : public LoadedPlugin {
         ASSERT_TRUE(CTrackpostTestAccess::loggedIn(*plugin)) << status();
     }
 
+    void forgetDialogCalls() {
+        std::lock_guard<std::mutex> guard(user->lock);
+        user->calls.clear();
+    }
+
+    // One post: the fault the sandbox answers it with (none: answered as usual), the status it
+    // ends in, and whether the user is shown the transfer's error.
+    struct PostCase {
+        const char* name;
+        std::optional<nlohmann::json> fault;
+        const char* status;
+        bool message;
+    };
+    // Posts one text per case, each tried once, and checks how each ends.
+    void expectPostOutcomes(const std::vector<PostCase>& cases) {
+        int n = 0;
+        for (const PostCase& c : cases) {
+            SCOPED_TRACE(c.name);
+            forgetDialogCalls();
+            if (c.fault) {
+                ASSERT_TRUE(service().queueFault(*c.fault));
+            }
+            CTrackpostTestAccess::queue(*plugin, "text " + std::to_string(++n));
+            pacing->step();
+            EXPECT_EQ(status(), c.status);
+            EXPECT_TRUE(outbox().empty()) << "each text is tried once";
+            EXPECT_EQ(user->callsOf("showMessage").size(), c.message ? 1u : 0u);
+        }
+    }
+
     // Loaded with the user's pre-issued token kept by the host: logged in at once.
     void loadLoggedIn() {
         host.kept[CTrackpost::PARAM_ACCESS] = preIssuedBlock();

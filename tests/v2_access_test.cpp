@@ -91,13 +91,7 @@ TEST_F(PluginWithoutV1Access, AKeptLoginIsVerifiedThroughV2AndTheAutoTweetPosted
 
 // v2 answers judged: a failed transfer, a refusal, and what counts as accepted.
 TEST_F(PluginWithoutV1Access, V2Outcomes) {
-    struct Case {
-        const char* name;
-        std::optional<json> fault;
-        const char* status;
-        bool message;
-    };
-    const Case cases[] = {
+    const std::vector<PostCase> cases = {
         {"created", std::nullopt, "Tweet OK", false},
         {"created, with errors beside the data",
          json{{"path", TWEETS},
@@ -129,22 +123,8 @@ TEST_F(PluginWithoutV1Access, V2Outcomes) {
         {"answer cut short", json{{"path", TWEETS}, {"truncate", true}}, "Tweet Failed", true},
     };
     loadLoggedIn();
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        {
-            std::lock_guard<std::mutex> guard(user->lock);
-            user->calls.clear();
-        }
-        if (c.fault) {
-            ASSERT_TRUE(service().queueFault(*c.fault));
-        }
-        CTrackpostTestAccess::queue(*plugin, "text " + std::to_string(++n));
-        pacing->step();
-        EXPECT_EQ(status(), c.status);
-        EXPECT_EQ(user->callsOf("showMessage").size(), c.message ? 1u : 0u);
-    }
-    EXPECT_EQ(requestsTo(TWEETS, service()).size(), std::size(cases));
+    expectPostOutcomes(cases);
+    EXPECT_EQ(requestsTo(TWEETS, service()).size(), cases.size());
     EXPECT_EQ(requestsTo("/1.1/", service()).size(), 1u) << "only the verification at load";
 }
 
@@ -161,10 +141,7 @@ TEST_F(PluginWithoutV1Access, V2VerificationFailures) {
     for (const auto& [fault, wanted, message] :
          {std::tuple{refused, "PIN Failed", false}, std::tuple{cutShort, "Login Failed", true}}) {
         SCOPED_TRACE(wanted);
-        {
-            std::lock_guard<std::mutex> guard(user->lock);
-            user->calls.clear();
-        }
+        forgetDialogCalls();
         const std::string pin = beginLogin();
         ASSERT_FALSE(pin.empty());
         ASSERT_TRUE(service().queueFault(fault));
