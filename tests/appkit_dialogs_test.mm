@@ -25,7 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using desktop_user::eventually;
 
 struct Point {
     int x = 0, y = 0;
@@ -157,13 +156,13 @@ class User {
     std::string editField(bool erase, const std::string& text, const std::string& shown) {
         if (!box.field) return "the box has no text field";
         if (!desktop_user::click(box.field->x, box.field->y)) return "xdotool failed to click";
-        if (!eventually([] { return currentBox().editing; }, 10))
+        if (!eventually([] { return currentBox().editing; }, std::chrono::seconds(10)))
             return "the field took no keyboard";
         if (erase && !(desktop_user::key("End") &&
                        desktop_user::key("BackSpace", static_cast<int>(box.fieldText.size()))))
             return "xdotool failed to erase";
         if (!text.empty() && !desktop_user::type(text)) return "xdotool failed to type";
-        if (!eventually([&] { return currentBox().fieldText == shown; }, 15))
+        if (!eventually([&] { return currentBox().fieldText == shown; }, std::chrono::seconds(15)))
             return "the field shows \"" + currentBox().fieldText + "\"";
         return "";
     }
@@ -177,7 +176,8 @@ class User {
         const Point at = box.buttons.at(title);
         for (int attempt = 0; attempt < 3; ++attempt) {
             if (!desktop_user::click(at.x, at.y)) return "xdotool failed to click";
-            if (eventually([&] { return currentBox().window != box.window; }, 5)) {
+            if (eventually([&] { return currentBox().window != box.window; },
+                           std::chrono::seconds(5))) {
                 previous = box.window;
                 return "";
             }

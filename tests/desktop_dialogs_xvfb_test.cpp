@@ -111,7 +111,8 @@ TEST(DesktopDialogsOnXvfb, MessageReturnsAtOnceAndItsBoxAppears) {
     ASSERT_EQ(worker.wait_for(std::chrono::seconds(30)), std::future_status::ready)
         << "showMessage waited for its box";
     EXPECT_EQ(answerBox(headline, {std::nullopt, {}, "Return"}, "zenity-message"), "");
-    EXPECT_TRUE(desktop_user::eventually([&] { return !desktop_user::windowShown(headline); }))
+    EXPECT_TRUE(eventually([&] { return !desktop_user::windowShown(headline); },
+                           std::chrono::seconds(30), desktop_user::POLL))
         << "the box stayed open";
 }
 

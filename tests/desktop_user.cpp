@@ -101,7 +101,7 @@ std::optional<std::string> waitForWindow(const std::string& title, int seconds) 
                        &ids, seconds) &&
                    !ids.empty();
         },
-        seconds);
+        std::chrono::seconds(seconds), POLL);
     if (!found) return std::nullopt;
     return ids.substr(0, ids.find('\n'));
 }

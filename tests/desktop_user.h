@@ -6,8 +6,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "eventually.h"
 
 namespace desktop_user {
 
@@ -30,16 +31,8 @@ bool windowShown(const std::string& title);
 // Saves the whole screen as NAME.png in the folder TRACKPOST_SCREENSHOTS names (if it is set).
 bool screenshot(const std::string& name);
 
-// Polls `happened` until it holds or `seconds` pass; its result at the end.
-template <typename Condition>
-bool eventually(Condition happened, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!happened()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
+// How often a condition that runs xdotool is polled.
+constexpr std::chrono::milliseconds POLL{50};
 
 }  // namespace desktop_user
 

@@ -19,6 +19,7 @@
 
 #include "DialogsDesktop.h"
 #include "DialogsTerminal.h"
+#include "eventually.h"
 
 namespace {
 
@@ -230,17 +231,6 @@ char processState(pid_t pid) {
     std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const size_t close = all.rfind(')');
     return close == std::string::npos || close + 2 >= all.size() ? '\0' : all[close + 2];
-}
-
-// Waits for something a child does in its own time; false if it never happens.
-template <typename Condition>
-bool eventually(Condition happened) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!happened()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // The child has ended, and nobody has reaped it yet.

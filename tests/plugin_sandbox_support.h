@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "plugin_test_support.h"
 #include "sandbox_test_support.h"
 #include "twitterclient.h"
@@ -69,13 +70,6 @@ inline std::string approveInBrowser(const std::string& url,
     std::string pin;
     if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
     return pin;
-}
-
-template <typename Predicate>
-inline bool eventually(Predicate done) {
-    for (int i = 0; i < 2000 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
 }
 
 class PluginAgainstSandbox : public LoadedPlugin {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "PluginResources.h"
+#include "eventually.h"
 #include "plugin_test_support.h"
 
 namespace {
@@ -177,12 +178,11 @@ TEST_F(LoadedPlugin, ReleaseJoinsTheWorkerAndNoHostCallFollows) {
     host.loadTrack("a.mp3", "T", "A");
     host.kept[2] = std::string("\1\0\0\0", 4);
     ASSERT_EQ(plugin->OnLoad(), SPF_OK);
-    for (int i = 0; i < 200; ++i) {
+    // The host's lock is held only to look: the worker needs it to be answered.
+    ASSERT_TRUE(eventually([&] {
         std::lock_guard<std::mutex> guard(host.lock);
-        if (host.numberQueries.size() >= 4) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_GE(host.numberQueries.size(), 4u) << "the worker polls the host";
+        return host.numberQueries.size() >= 4;
+    })) << "the worker polls the host";
     plugin->Release();
     plugin = nullptr;
     long callsAfterRelease;
