@@ -39,8 +39,7 @@ def users_me(c):
 
 
 def json_body(c):
-    ctype = (c.req.header("Content-Type") or "").split(";")[0].strip().lower()
-    if ctype != "application/json":
+    if c.req.media_type() != "application/json":
         raise invalid_request("The request body must be JSON (Content-Type: application/json).")
     try:
         body = json.loads(c.req.body.decode("utf-8"))

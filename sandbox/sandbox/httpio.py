@@ -54,6 +54,10 @@ class Request:
                 return v
         return default
 
+    def media_type(self):
+        """The body's Content-Type without its parameters, lower-cased; "" when absent."""
+        return (self.header("Content-Type") or "").split(";")[0].strip().lower()
+
     def header_dict(self):
         out = {}
         for k, v in self.headers:

@@ -45,8 +45,7 @@ def header_params(req):
 
 def signed_body(req):
     # RFC 5849 3.4.1.3.1: only a form-encoded entity body is signed.
-    ctype = (req.header("Content-Type") or "").split(";")[0].strip().lower()
-    if ctype != FORM_TYPE or not req.body:
+    if req.media_type() != FORM_TYPE or not req.body:
         return ""
     try:
         return req.body.decode("utf-8")
