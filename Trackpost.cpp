@@ -109,7 +109,7 @@ SPFRESULT CTrackpost::OnLoad() {
 
     try {
         startWorker();
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         // Throwing into the host would end it; the plug-in stays usable without its worker.
         running = false;
         return SPF_FAIL;
@@ -381,14 +381,22 @@ void CTrackpost::tweetCurrent() {
 
 void CTrackpost::startWorker() {
     running = true;
-    worker = std::thread(&CTrackpost::workerMain, this);
+    std::promise<void> ended;
+    workerEnded = ended.get_future();
+    worker = std::thread([this, ended = std::move(ended)]() mutable {
+        workerMain();
+        ended.set_value();
+    });
 }
 
 void CTrackpost::stopWorker() {
     running = false;
     if (!worker.joinable()) return;
     pacing->wake();
+    // A post under way may finish, but a stalled one must not hold the host until the stall limit.
+    if (workerEnded.wait_for(RELEASE_GRACE) == std::future_status::timeout) client.abortTransfers();
     worker.join();
+    client.allowTransfers();  // for a later load of the same object
 }
 
 void CTrackpost::workerMain() {
@@ -435,7 +443,8 @@ void CTrackpost::postQueuedTexts() {
         switch (postText(text)) {
             case Outcome::Failed:
                 setStatus(STATUS_TWEET_FAILED);
-                showError();
+                // A transfer cut off by Release is ours, not news for the user.
+                if (running) showError();
                 break;
             case Outcome::Refused:
                 setStatus(STATUS_NOT_ACCEPTED);

@@ -2,9 +2,11 @@
 #define TRACKPOST_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,6 +73,8 @@ class CTrackpost : public ISpfPlugin8 {
     static constexpr std::size_t TEMPLATE_SIZE = 512;
     static constexpr std::size_t STATUS_SIZE = 64;
     static constexpr std::size_t QUERY_SIZE = SPF_QUERY_TEXT_SIZE;
+    // How long Release lets a post under way finish before cutting its transfer off.
+    static constexpr std::chrono::milliseconds RELEASE_GRACE{3000};
 
   private:
     friend class CTrackpostTestAccess;
@@ -122,6 +126,7 @@ class CTrackpost : public ISpfPlugin8 {
 
     std::atomic<bool> running;
     std::thread worker;
+    std::future<void> workerEnded;  // ready once the worker's body has returned
 
     std::int32_t authValue;
     std::int32_t pinValue;

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
+#include "eventually.h"
 #include "sandbox_test_support.h"
 #include "urlencode.h"
 
@@ -554,6 +557,32 @@ TEST_F(ClientTest, StalledAnswerFailsAtTheStallLimit) {
     ASSERT_TRUE(sandbox().queueFault({{"stall", 90}}));
     EXPECT_FALSE(client.accountVerifyCredGet());
     EXPECT_NE(curlError(client).find("too slow"), std::string::npos) << curlError(client);
+}
+
+// An owner that must stop aborts a stalled transfer from another thread; later calls fail at once.
+TEST_F(ClientTest, AbortEndsAStalledTransferAndEveryLaterOne) {
+    ASSERT_TRUE(sandbox().queueFault({{"stall", 90}}));
+    std::atomic<bool> done{false};
+    bool carriedOut = true;
+    std::thread caller([&] {
+        carriedOut = client.statusUpdate("stalled");
+        done = true;
+    });
+    ASSERT_TRUE(eventually([] {
+        const json all = serviceRequests();
+        return !all.empty() && all.back().at("verdict") == "fault stall";
+    }));
+    client.abortTransfers();
+    // Well inside the stall limit.
+    const bool ended = eventually([&] { return done.load(); }, std::chrono::seconds(10));
+    caller.join();
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(carriedOut);
+    EXPECT_FALSE(curlError(client).empty());
+
+    const size_t before = serviceRequests().size();
+    EXPECT_FALSE(client.accountVerifyCredGet());
+    EXPECT_EQ(serviceRequests().size(), before);
 }
 
 TEST_F(ClientTest, SettingsStoredBetweenRequestsTakeEffectAtTheNext) {

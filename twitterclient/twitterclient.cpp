@@ -134,6 +134,7 @@ twitterClient::twitterClient()
     : curlHandle(nullptr),
       errorBuffer(nullptr),
       lastHttpStatus(0),
+      aborted(false),
       proxyParamsSet(false),
       loginParamsSet(false),
       callbackParamsSet(false),
@@ -152,6 +153,10 @@ twitterClient::twitterClient()
         curl_easy_setopt(curlHandle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, STALL_LIMIT_SECONDS);
+        // Called about once a second even while nothing arrives, so an abort is seen in time.
+        curl_easy_setopt(curlHandle, CURLOPT_XFERINFOFUNCTION, &twitterClient::progressCallback);
+        curl_easy_setopt(curlHandle, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(curlHandle, CURLOPT_NOPROGRESS, 0L);
         // HTTPS only, redirects included: an address handed to us must not read a local file or
         // talk plain text. The proxy's own scheme is not restricted by this.
         curl_easy_setopt(curlHandle, CURLOPT_PROTOCOLS_STR, "https");
@@ -180,6 +185,17 @@ twitterClient* twitterClient::clone() {
     copy->setCaInfo(caInfo);
     copy->oAuthObj = oAuthObj.clone();
     return copy;
+}
+
+void twitterClient::abortTransfers() {
+    aborted = true;
+}
+void twitterClient::allowTransfers() {
+    aborted = false;
+}
+
+int twitterClient::progressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<twitterClient*>(client)->aborted ? 1 : 0;
 }
 
 bool twitterClient::isCurlInit() {

@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ class twitterClient {
     void getLastCurlError(std::string& outErrResp);
     // The HTTP status of the last answer; 0 when no answer came.
     long getLastHttpStatus() const;
+
+    // From any thread: the transfer under way ends within about a second, as not carried out,
+    // and so does every later one until allowTransfers(). For an owner that must stop without
+    // waiting out a stall.
+    void abortTransfers();
+    void allowTransfers();
 
     // REST API v1.1
     bool search(const std::string& searchQuery, const std::string& resultCount = "");
@@ -149,6 +156,7 @@ class twitterClient {
     void clearCurlCallbackBuffers();
 
     static size_t curlCallback(char* data, size_t size, size_t nmemb, void* userData);
+    static int progressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     int saveLastWebResponse(char*& data, size_t size);
 
     // The scheme, the path constant and the format extension.
@@ -161,6 +169,7 @@ class twitterClient {
     char* errorBuffer;
     std::string callbackData;
     long lastHttpStatus;
+    std::atomic<bool> aborted;
 
     bool proxyParamsSet;
     bool loginParamsSet;
