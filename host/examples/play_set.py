@@ -14,6 +14,7 @@ import http.client
 import os
 import queue
 import re
+import shlex
 import statistics
 import subprocess
 import sys
@@ -60,7 +61,8 @@ class SimRun:
                    TRACKPOST_SANDBOX_PROXY="127.0.0.1:%d" % sandbox.port,
                    TRACKPOST_SANDBOX_CA=CA_FILE)
         self.proc = subprocess.Popen(
-            [args.sim, "--state", args.state, "--script", script, args.plugin],
+            [*shlex.split(args.wrap or ""), args.sim, "--state", args.state, "--script", script,
+             args.plugin],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             env=env, text=True, encoding="utf-8", bufsize=1)
         self.lines = queue.Queue()
@@ -146,6 +148,8 @@ def main():
     ap.add_argument("--expect", help="the expected tweets, one per line, in order")
     ap.add_argument("--restored", action="store_true",
                     help="runs after the first must restore the login without any question")
+    ap.add_argument("--wrap", metavar="COMMAND",
+                    help="a command to run the simulator under, such as valgrind and its options")
     ap.add_argument("--access", choices=("full", "v2-only"), default="full",
                     help="the account's access at the sandbox: v2-only refuses every v1.1 call")
     args = ap.parse_args()
