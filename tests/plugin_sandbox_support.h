@@ -60,18 +60,6 @@ inline std::vector<nlohmann::json> requestsTo(const std::string& path,
     return out;
 }
 
-// The user's browser: signs in on the sandbox's authorize page and reads the PIN it shows.
-inline std::string approveInBrowser(const std::string& url,
-                                    const SandboxService& service = sandbox()) {
-    twitterClient browser;
-    service.configure(browser, false);
-    browser.setTwitterUsername(creds().at("screen_name"));
-    browser.setTwitterPassword(creds().at("password"));
-    std::string pin;
-    if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
-    return pin;
-}
-
 class PluginAgainstSandbox : public LoadedPlugin {
   protected:
     // The sandbox the plug-in talks to.

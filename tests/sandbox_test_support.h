@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SandboxService.h"
+#include "twitterclient.h"
 
 // One sandbox per test process, started on first use.
 inline SandboxService& sandbox() {
@@ -32,6 +33,18 @@ inline nlohmann::json serviceRequests(const SandboxService& service = sandbox())
     for (const auto& entry : service.log())
         if (entry.at("method") != "CONNECT") out.push_back(entry);
     return out;
+}
+
+// The user's browser: signs in on the sandbox's authorize page and reads the PIN it shows.
+inline std::string approveInBrowser(const std::string& url,
+                                    const SandboxService& service = sandbox()) {
+    twitterClient browser;
+    service.configure(browser, false);
+    browser.setTwitterUsername(SandboxService::credentials().at("screen_name"));
+    browser.setTwitterPassword(SandboxService::credentials().at("password"));
+    std::string pin;
+    if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
+    return pin;
 }
 
 // A loopback port with nothing listening on it.

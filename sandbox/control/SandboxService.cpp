@@ -52,7 +52,7 @@ const nlohmann::json& SandboxService::credentials() {
     return creds;
 }
 
-bool SandboxService::start() {
+bool SandboxService::start(int port) {
     if (pid_ > 0) return true;
     char name[] = "/tmp/trackpost-sandbox-XXXXXX";
     const int fd = mkstemp(name);
@@ -64,7 +64,9 @@ bool SandboxService::start() {
     stdoutFile_ = name;
 
     const std::string serve = sandboxDir + "/serve";
-    std::vector<const char*> argv = {"/usr/bin/python3", serve.c_str(), "--port", "0", "--quiet"};
+    const std::string portText = std::to_string(port);
+    std::vector<const char*> argv = {"/usr/bin/python3", serve.c_str(), "--port", portText.c_str(),
+                                     "--quiet"};
     for (const std::string& option : options_) argv.push_back(option.c_str());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

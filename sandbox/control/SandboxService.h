@@ -20,8 +20,9 @@ class SandboxService {
     SandboxService(const SandboxService&) = delete;
     SandboxService& operator=(const SandboxService&) = delete;
 
-    // Starts the service and waits for its port; false with a reason in error() on failure.
-    bool start();
+    // Starts the service on `port` (0: a free one; the port of a stopped service starts it anew
+    // where its clients look for it) and waits for it to listen; false with a reason in error().
+    bool start(int port = 0);
     void stop();
 
     int port() const { return port_; }

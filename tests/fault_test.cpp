@@ -1,0 +1,427 @@
+// Faults end to end: the sandbox build of the plug-in in the host simulator against the sandbox
+// service, which misbehaves on request. Each case checks the status the plug-in shows, that the
+// host survives and releases the plug-in promptly, that the kept login survives, and that the
+// worker posts again once the fault has passed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "sandbox_test_support.h"
+#include "sim_process.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char PLUGIN_KEY[] = "TrackpostSandbox";  // the host keeps values under the library's name
+const int ACCESS_ID = 10;
+const std::size_t ACCESS_SIZE = 256;
+const char STATE_HEADER[] = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex";
+const char DIALOG_PREFIX[] = "Trackpost: ";
+const char UPDATE_PATH[] = "/1.1/statuses/update.json";
+
+// Bounds that catch a hang; a run under a sanitizer on a busy machine stays far below them.
+const auto STEP_LIMIT = 60s;
+const auto EXIT_LIMIT = 60s;
+const double RELEASE_LIMIT_SECONDS = 10;
+
+std::string toHex(const std::string& bytes) {
+    std::ostringstream hex;
+    for (unsigned char c : bytes) hex << std::hex << std::setw(2) << std::setfill('0') << int(c);
+    return hex.str();
+}
+
+std::string fromHex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::string accessBlock(const std::string& key, const std::string& secret) {
+    std::string block(ACCESS_SIZE, '\0');
+    block.replace(0, key.size(), key);
+    block.replace(ACCESS_SIZE / 2, secret.size(), secret);
+    return block;
+}
+
+std::string preIssuedBlock() {
+    const auto& creds = SandboxService::credentials();
+    return accessBlock(creds.at("access_token"), creds.at("access_token_secret"));
+}
+
+std::string statusOf(const SimProcess::Line& line) {
+    static const std::regex status(R"(^\[ *[0-9.]+\] Status: '(.*)'$)");
+    std::smatch m;
+    return !line.error && std::regex_match(line.text, m, status) ? m[1].str() : "";
+}
+
+// The status the simulator printed last.
+std::string latestStatus(const std::vector<SimProcess::Line>& lines) {
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (const std::string s = statusOf(*it); !s.empty()) return s;
+    return "";
+}
+
+bool isDialogLine(const SimProcess::Line& line) {
+    return line.error && line.text.rfind(DIALOG_PREFIX, 0) == 0;
+}
+
+bool sanitizerReported(const std::vector<SimProcess::Line>& lines) {
+    for (const auto& line : lines)
+        if (line.text.find("Sanitizer") != std::string::npos ||
+            line.text.find("runtime error:") != std::string::npos)
+            return true;
+    return false;
+}
+
+// One run of the simulator with the sandbox build, the dialogs on the terminal.
+class SimRun {
+  public:
+    SimRun(const fs::path& state, const std::string& proxy, const std::string& ca)
+        : process({SIM_PROGRAM, "--state", state.string(), SIM_PLUGIN},
+                  {{"TRACKPOST_DIALOGS", "terminal"},
+                   {"TRACKPOST_SANDBOX_PROXY", proxy},
+                   {"TRACKPOST_SANDBOX_CA", ca}}) {}
+
+    bool send(const std::string& line) { return process.send(line); }
+
+    bool waitStatus(const std::string& expected) {
+        return process.waitUntil(
+            [&](const std::vector<SimProcess::Line>& lines) {
+                return latestStatus(lines) == expected;
+            },
+            STEP_LIMIT);
+    }
+
+    std::string status() { return latestStatus(process.lines()); }
+
+    // The text of the first dialog line from `from` on that contains `part`.
+    std::optional<std::string> waitDialog(const std::string& part, std::size_t from = 0) {
+        const auto line = process.waitForLine(
+            [&](const SimProcess::Line& l) {
+                return isDialogLine(l) && l.text.find(part) != std::string::npos;
+            },
+            from, STEP_LIMIT);
+        if (!line) return std::nullopt;
+        return line->text.substr(sizeof DIALOG_PREFIX - 1);
+    }
+
+    // How many lines the plug-in's dialogs wrote.
+    std::size_t dialogLines() {
+        const auto lines = process.lines();
+        return std::count_if(lines.begin(), lines.end(), isDialogLine);
+    }
+
+    // Quits; how long the host's release of the plug-in took by the simulator's own stamps.
+    struct Ending {
+        int exitCode;
+        double releaseSeconds;  // -1: not seen
+        bool sanitizerReport;
+    };
+    Ending quit() {
+        send("quit");
+        const int code = process.finish(EXIT_LIMIT);
+        const auto lines = process.lines();
+        double quitAt = -1, releasedAt = -1;
+        for (const auto& line : lines) {
+            if (line.text.find("] > quit") != std::string::npos) quitAt = eventStamp(line.text);
+            if (line.text.find("] released the plug-in") != std::string::npos)
+                releasedAt = eventStamp(line.text);
+        }
+        return {code, quitAt >= 0 && releasedAt >= 0 ? releasedAt - quitAt : -1,
+                sanitizerReported(lines)};
+    }
+
+    std::string transcript() { return process.transcript(); }
+    std::size_t lineCount() { return process.lineCount(); }
+
+  private:
+    SimProcess process;
+};
+
+// How the fault comes about.
+enum class Cause {
+    Answer,          // the sandbox answers the post with `fault`
+    SandboxStopped,  // the sandbox is down when the post goes out
+    ClosedProxy,     // TRACKPOST_SANDBOX_PROXY names a port where nothing listens
+    OtherCa,         // TRACKPOST_SANDBOX_CA names a CA that did not sign the sandbox's certificate
+};
+
+// How the worker is shown to post again after it.
+enum class Recovery {
+    PostAgain,       // the next post in the same run
+    RestartSandbox,  // the sandbox back on its port, then the next post in the same run
+    SecondRun,       // a new run with the right settings restores the login and posts
+    NewLogin,        // a new run: the kept token is refused, a login by PIN, then a post
+};
+
+struct FaultCase {
+    const char* name;
+    Cause cause;
+    nlohmann::json fault;  // for Cause::Answer: the fault, or a list of them
+    const char* status;    // shown once the fault has struck
+    bool message;          // the transfer's error is shown to the user
+    bool stored;           // the post reached the timeline all the same
+    bool quitDuringFault;  // the host quits while the fault is still going on
+    Recovery recovery;
+};
+
+std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
+    return out << c.name;
+}
+
+const char RATE_LIMIT_BODY[] = R"({"errors":[{"message":"Rate limit exceeded","code":88}]})";
+const char ERROR_PAGE[] =
+    "<!DOCTYPE html><html><head><title>Internal Server Error</title></head>"
+    "<body><h1>Something went wrong</h1></body></html>";
+
+nlohmann::json onUpdate(nlohmann::json fault) {
+    fault["path"] = "statuses/update";
+    return fault;
+}
+
+// The fault's kind: its one key besides "path".
+std::string faultKind(const nlohmann::json& fault) {
+    for (const auto& item : fault.items())
+        if (item.key() != "path") return item.key();
+    return "";
+}
+
+const nlohmann::json RESET = onUpdate({{"reset", true}});
+
+// name, cause, fault, status, message, stored, quit during the fault, recovery
+const FaultCase CASES[] = {
+    // libcurl sends a request again on a fresh connection when a reused one is reset before any
+    // answer; only a second reset reaches the plug-in.
+    {"ConnectionResetRetried", Cause::Answer, RESET, "Tweet OK", false, true, false,
+     Recovery::PostAgain},
+    {"ConnectionReset",
+     Cause::Answer,
+     {RESET, RESET},
+     "Tweet Failed",
+     true,
+     false,
+     false,
+     Recovery::PostAgain},
+    {"StalledAnswer", Cause::Answer, onUpdate({{"stall", 60}}), "Sending Tweet", false, false, true,
+     Recovery::SecondRun},
+    {"TruncatedBody", Cause::Answer, onUpdate({{"truncate", true}}), "Tweet Failed", true, false,
+     false, Recovery::PostAgain},
+    // A 200 whose body is not JSON: the service answered without an error, so it counts as posted.
+    {"GarbageBody", Cause::Answer, onUpdate({{"garbage", true}}), "Tweet OK", false, false, false,
+     Recovery::PostAgain},
+    {"OversizedBody", Cause::Answer, onUpdate({{"large", 17 * 1024 * 1024}}), "Tweet Failed", true,
+     false, false, Recovery::PostAgain},
+    {"ServerErrorPage", Cause::Answer, onUpdate({{"status", 500}, {"body", ERROR_PAGE}}),
+     "Tweet Not Accepted", false, false, false, Recovery::PostAgain},
+    {"RateLimited", Cause::Answer, onUpdate({{"status", 429}, {"body", RATE_LIMIT_BODY}}),
+     "Tweet Not Accepted", false, false, false, Recovery::PostAgain},
+    {"RevokedToken", Cause::Answer, onUpdate({{"revoke_token", true}}), "Tweet Not Accepted", false,
+     false, false, Recovery::NewLogin},
+    {"SandboxRestarted", Cause::SandboxStopped, nullptr, "Tweet Failed", true, false, false,
+     Recovery::RestartSandbox},
+    {"UnreachableProxy", Cause::ClosedProxy, nullptr, "Login Failed", false, false, false,
+     Recovery::SecondRun},
+    {"WrongCa", Cause::OtherCa, nullptr, "Login Failed", false, false, false, Recovery::SecondRun},
+};
+
+class FaultInjection : public ::testing::TestWithParam<FaultCase> {
+  protected:
+    void SetUp() override {
+        ASSERT_GT(sandbox().port(), 0);
+        ASSERT_TRUE(sandbox().reset());
+        folder = fs::temp_directory_path() /
+                 ("trackpost-fault-" + std::to_string(::getpid()) + "-" + GetParam().name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(folder / "state")
+            << STATE_HEADER << "\n"
+            << PLUGIN_KEY << " " << ACCESS_ID << " " << toHex(preIssuedBlock()) << "\n";
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string sandboxProxy() const { return "127.0.0.1:" + std::to_string(sandbox().port()); }
+
+    std::unique_ptr<SimRun> launch(Cause cause) {
+        const std::string proxy = cause == Cause::ClosedProxy
+                                      ? "127.0.0.1:" + std::to_string(closedPort())
+                                      : sandboxProxy();
+        const std::string ca = cause == Cause::OtherCa
+                                   ? std::string(TRACKPOST_TESTS_DIR) + "/data/unrelated-ca.pem"
+                                   : SandboxService::caFile();
+        return std::make_unique<SimRun>(folder / "state", proxy, ca);
+    }
+
+    // The access block in the state file the host wrote at quit.
+    std::string keptAccess() {
+        std::ifstream in(folder / "state");
+        const std::string prefix = std::string(PLUGIN_KEY) + " " + std::to_string(ACCESS_ID) + " ";
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(prefix, 0) == 0) return fromHex(line.substr(prefix.size()));
+        return "";
+    }
+
+    // Posts the next track and waits until the sandbox has it and the plug-in says so.
+    void postAndExpectTweetOk(SimRun& run) {
+        const std::size_t before = sandbox().timeline().size();
+        ASSERT_TRUE(run.send("load next"));
+        ASSERT_TRUE(run.send("press Manual Tweet"));
+        EXPECT_TRUE(eventuallyTimelineHas(before + 1)) << run.transcript();
+        EXPECT_TRUE(run.waitStatus("Tweet OK")) << run.transcript();
+    }
+
+    static bool eventuallyTimelineHas(std::size_t count) {
+        const auto deadline = SimProcess::Clock::now() + STEP_LIMIT;
+        while (sandbox().timeline().size() < count) {
+            if (SimProcess::Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
+    // Waits until the sandbox has begun answering a request with the fault `kind`.
+    static bool eventuallyFaultStruck(const std::string& kind) {
+        const auto deadline = SimProcess::Clock::now() + STEP_LIMIT;
+        for (;;) {
+            for (const auto& entry : sandbox().log())
+                if (entry.value("verdict", "") == "fault " + kind) return true;
+            if (SimProcess::Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    // Quits and checks the host ended cleanly and released the plug-in in time.
+    double quitCleanly(SimRun& run) {
+        const SimRun::Ending end = run.quit();
+        EXPECT_EQ(end.exitCode, 0) << run.transcript();
+        EXPECT_FALSE(end.sanitizerReport) << run.transcript();
+        EXPECT_GE(end.releaseSeconds, 0) << run.transcript();
+        EXPECT_LE(end.releaseSeconds, RELEASE_LIMIT_SECONDS) << run.transcript();
+        return end.releaseSeconds;
+    }
+
+    // The login by PIN over the terminal dialogs, the test acting as the user's browser.
+    void logInByPin(SimRun& run) {
+        std::size_t from = run.lineCount();
+        ASSERT_TRUE(run.send("press Auth"));
+        ASSERT_TRUE(run.waitDialog("open your browser", from)) << run.transcript();
+        ASSERT_TRUE(run.send("y"));
+        const auto opened = run.waitDialog("open https://", from);
+        ASSERT_TRUE(opened) << run.transcript();
+        const std::string pin = approveInBrowser(opened->substr(std::strlen("open ")));
+        ASSERT_FALSE(pin.empty()) << *opened;
+        from = run.lineCount();
+        ASSERT_TRUE(run.send("press PIN"));
+        ASSERT_TRUE(run.waitDialog("Enter PIN", from)) << run.transcript();
+        ASSERT_TRUE(run.send(pin));
+        ASSERT_TRUE(run.waitStatus("Logged In")) << run.transcript();
+    }
+
+    fs::path folder;
+};
+
+// The token the plug-in signed its last post with.
+std::string tokenOfLastPost() {
+    static const std::regex token(R"(oauth_token="([^"]*)\")");
+    std::string found;
+    for (const auto& entry : sandbox().log()) {
+        if (entry.value("path", "") != UPDATE_PATH) continue;
+        const std::string header = entry.at("headers").value("Authorization", "");
+        std::smatch m;
+        if (std::regex_search(header, m, token)) found = m[1].str();
+    }
+    return found;
+}
+
+TEST_P(FaultInjection, ShowsTheFaultKeepsTheLoginAndPostsAfterwards) {
+    const FaultCase& c = GetParam();
+    const auto began = SimProcess::Clock::now();
+    const bool atLoad = c.cause == Cause::ClosedProxy || c.cause == Cause::OtherCa;
+    const int sandboxPort = sandbox().port();
+    std::string seen;
+    double release = -1;
+    {
+        const auto run = launch(c.cause);
+        ASSERT_TRUE(run->waitStatus(atLoad ? c.status : "Logged In")) << run->transcript();
+        ASSERT_TRUE(run->send("load 1"));
+        if (!atLoad) {
+            if (c.cause == Cause::SandboxStopped) {
+                sandbox().stop();
+            } else {
+                ASSERT_TRUE(sandbox().queueFault(c.fault));
+            }
+            ASSERT_TRUE(run->send("press Manual Tweet"));
+            ASSERT_TRUE(run->waitStatus(c.status)) << run->transcript();
+            if (c.quitDuringFault) {
+                ASSERT_TRUE(eventuallyFaultStruck(faultKind(c.fault)));
+                EXPECT_EQ(run->status(), c.status) << "the fault still going on at quit";
+            }
+            if (c.message) {
+                const auto shown = run->waitDialog("");
+                ASSERT_TRUE(shown) << run->transcript();
+                EXPECT_NE(*shown, "") << "the transfer's error, for the user";
+            }
+            if (c.cause == Cause::SandboxStopped) {
+                ASSERT_TRUE(sandbox().start(sandboxPort)) << sandbox().error();
+            }
+            EXPECT_EQ(sandbox().timeline().size(), c.stored ? 1u : 0u);
+        }
+        seen = run->status();
+        if (c.recovery == Recovery::PostAgain || c.recovery == Recovery::RestartSandbox) {
+            postAndExpectTweetOk(*run);
+        }
+        if (!c.quitDuringFault) {
+            EXPECT_EQ(run->dialogLines(), c.message ? 1u : 0u) << run->transcript();
+        }
+        release = quitCleanly(*run);
+    }
+    // Faults never cost the login: the host keeps the same token, byte for byte.
+    EXPECT_EQ(keptAccess(), preIssuedBlock());
+
+    if (c.recovery == Recovery::SecondRun) {
+        SCOPED_TRACE("second run with the right settings");
+        const auto run = launch(Cause::Answer);
+        ASSERT_TRUE(run->waitStatus("Logged In")) << run->transcript();
+        postAndExpectTweetOk(*run);
+        quitCleanly(*run);
+        EXPECT_EQ(keptAccess(), preIssuedBlock());
+    }
+    if (c.recovery == Recovery::NewLogin) {
+        // The revoked token is refused at the next load, still kept until a new login replaces it.
+        SCOPED_TRACE("second run: a new login");
+        const auto run = launch(Cause::Answer);
+        ASSERT_TRUE(run->waitStatus("Login Failed")) << run->transcript();
+        logInByPin(*run);
+        postAndExpectTweetOk(*run);
+        quitCleanly(*run);
+        const std::string kept = keptAccess();
+        const std::string token = tokenOfLastPost();
+        ASSERT_FALSE(token.empty());
+        EXPECT_NE(token, SandboxService::credentials().at("access_token").get<std::string>());
+        ASSERT_EQ(kept.size(), ACCESS_SIZE);
+        EXPECT_EQ(std::string(kept.c_str()), token) << "the new login is kept";
+        EXPECT_NE(kept[ACCESS_SIZE / 2], '\0') << "with its secret";
+    }
+
+    const double wall = std::chrono::duration<double>(SimProcess::Clock::now() - began).count();
+    std::printf("fault case %-18s status '%s', Release %.3f s, case %.2f s\n", c.name, seen.c_str(),
+                release, wall);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FaultInjection, ::testing::ValuesIn(CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
