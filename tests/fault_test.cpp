@@ -27,7 +27,6 @@ namespace {
 
 const char PLUGIN_KEY[] = "TrackpostSandbox";  // the host keeps values under the library's name
 const int ACCESS_ID = 10;
-const std::size_t ACCESS_SIZE = 256;
 const char STATE_HEADER[] = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex";
 const char DIALOG_PREFIX[] = "Trackpost: ";
 const char UPDATE_PATH[] = "/1.1/statuses/update.json";
@@ -48,18 +47,6 @@ std::string fromHex(const std::string& hex) {
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return bytes;
-}
-
-std::string accessBlock(const std::string& key, const std::string& secret) {
-    std::string block(ACCESS_SIZE, '\0');
-    block.replace(0, key.size(), key);
-    block.replace(ACCESS_SIZE / 2, secret.size(), secret);
-    return block;
-}
-
-std::string preIssuedBlock() {
-    const auto& creds = SandboxService::credentials();
-    return accessBlock(creds.at("access_token"), creds.at("access_token_secret"));
 }
 
 std::string statusOf(const SimProcess::Line& line) {
@@ -201,6 +188,7 @@ std::string faultKind(const nlohmann::json& fault) {
 }
 
 const nlohmann::json RESET = onUpdate({{"reset", true}});
+const nlohmann::json RESET_TWICE = nlohmann::json::array({RESET, RESET});
 
 // name, cause, fault, status, message, stored, quit during the fault, recovery
 const FaultCase CASES[] = {
@@ -208,13 +196,7 @@ const FaultCase CASES[] = {
     // answer; only a second reset reaches the plug-in.
     {"ConnectionResetRetried", Cause::Answer, RESET, "Tweet OK", false, true, false,
      Recovery::PostAgain},
-    {"ConnectionReset",
-     Cause::Answer,
-     {RESET, RESET},
-     "Tweet Failed",
-     true,
-     false,
-     false,
+    {"ConnectionReset", Cause::Answer, RESET_TWICE, "Tweet Failed", true, false, false,
      Recovery::PostAgain},
     {"StalledAnswer", Cause::Answer, onUpdate({{"stall", 60}}), "Sending Tweet", false, false, true,
      Recovery::SecondRun},
@@ -411,9 +393,9 @@ TEST_P(FaultInjection, ShowsTheFaultKeepsTheLoginAndPostsAfterwards) {
         const std::string token = tokenOfLastPost();
         ASSERT_FALSE(token.empty());
         EXPECT_NE(token, SandboxService::credentials().at("access_token").get<std::string>());
-        ASSERT_EQ(kept.size(), ACCESS_SIZE);
+        ASSERT_EQ(kept.size(), ACCESS_BLOCK_SIZE);
         EXPECT_EQ(std::string(kept.c_str()), token) << "the new login is kept";
-        EXPECT_NE(kept[ACCESS_SIZE / 2], '\0') << "with its secret";
+        EXPECT_NE(kept[ACCESS_BLOCK_SIZE / 2], '\0') << "with its secret";
     }
 
     const double wall = std::chrono::duration<double>(SimProcess::Clock::now() - began).count();

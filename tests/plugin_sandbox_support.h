@@ -34,16 +34,7 @@ inline void pointPluginAt(int port) {
     setenv("TRACKPOST_SANDBOX_PROXY", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
 }
 
-inline std::string accessBlock(const std::string& key, const std::string& secret) {
-    std::string block(CTrackpost::ACCESS_SIZE, '\0');
-    block.replace(0, key.size(), key);
-    block.replace(CTrackpost::ACCESS_SIZE / 2, secret.size(), secret);
-    return block;
-}
-
-inline std::string preIssuedBlock() {
-    return accessBlock(creds().at("access_token"), creds().at("access_token_secret"));
-}
+static_assert(ACCESS_BLOCK_SIZE == CTrackpost::ACCESS_SIZE);
 
 inline std::vector<std::string> timelineTexts(const SandboxService& service = sandbox()) {
     std::vector<std::string> out;

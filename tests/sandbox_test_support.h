@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "SandboxService.h"
 #include "twitterclient.h"
@@ -45,6 +47,22 @@ inline std::string approveInBrowser(const std::string& url,
     std::string pin;
     if (browser.oAuthHandlePIN(url)) browser.getOAuth().getOAuthPin(pin);
     return pin;
+}
+
+// The plug-in's kept login as the host keeps it: a token's key in the first half of the block, its
+// secret in the second, each NUL-terminated.
+inline constexpr std::size_t ACCESS_BLOCK_SIZE = 256;
+
+inline std::string accessBlock(const std::string& key, const std::string& secret) {
+    std::string block(ACCESS_BLOCK_SIZE, '\0');
+    block.replace(0, key.size(), key);
+    block.replace(ACCESS_BLOCK_SIZE / 2, secret.size(), secret);
+    return block;
+}
+
+inline std::string preIssuedBlock() {
+    const auto& creds = SandboxService::credentials();
+    return accessBlock(creds.at("access_token"), creds.at("access_token_secret"));
 }
 
 // A loopback port with nothing listening on it.
