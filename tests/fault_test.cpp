@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iomanip>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,10 +48,14 @@ std::string fromHex(const std::string& hex) {
     return bytes;
 }
 
+// The status an event line "[   1.234] Status: 'Tweet OK'" reports, or "".
 std::string statusOf(const SimProcess::Line& line) {
-    static const std::regex status(R"(^\[ *[0-9.]+\] Status: '(.*)'$)");
-    std::smatch m;
-    return !line.error && std::regex_match(line.text, m, status) ? m[1].str() : "";
+    static const std::string mark = "] Status: '";
+    const std::string& text = line.text;
+    const std::size_t at = text.find(mark);
+    if (line.error || eventStamp(text) < 0 || at == std::string::npos || text.back() != '\'')
+        return "";
+    return text.substr(at + mark.size(), text.size() - at - mark.size() - 1);
 }
 
 // The status the simulator printed last.
@@ -317,13 +320,15 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
 
 // The token the plug-in signed its last post with.
 std::string tokenOfLastPost() {
-    static const std::regex token(R"(oauth_token="([^"]*)\")");
+    static const std::string mark = "oauth_token=\"";
     std::string found;
     for (const auto& entry : sandbox().log()) {
         if (entry.value("path", "") != UPDATE_PATH) continue;
         const std::string header = entry.at("headers").value("Authorization", "");
-        std::smatch m;
-        if (std::regex_search(header, m, token)) found = m[1].str();
+        const std::size_t at = header.find(mark);
+        if (at == std::string::npos) continue;
+        const std::size_t begin = at + mark.size();
+        found = header.substr(begin, header.find('"', begin) - begin);
     }
     return found;
 }
