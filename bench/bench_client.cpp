@@ -1,6 +1,9 @@
 // Tweets posted back to back on one client to the sandbox service (proxy tunnel, TLS on), through
-// v1.1's status update and through v2's tweet creation: posts per second and the number of
-// connections the service saw, and the ratio of the two rates.
+// v1.1's status update and through v2's tweet creation: posts per second, the number of
+// connections the service saw, the service's own CPU time (how much of the rate is the sandbox),
+// and the ratio of the two rates.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -8,6 +11,7 @@
 #include <string>
 
 #include "SandboxService.h"
+#include "proc_cpu.h"
 #include "twitterclient.h"
 
 namespace {
@@ -16,13 +20,21 @@ struct Run {
     int accepted = 0;
     double seconds = 0;
     std::size_t connections = 0;
+    double serviceCpuSeconds = 0;
 };
+
+// User and system time of a process, all its threads.
+double cpuSeconds(pid_t pid) {
+    return static_cast<double>(procStatTicks("/proc/" + std::to_string(pid) + "/stat")) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 // Posts `count` distinct texts with `post`; an answer counts as accepted with a 2xx status.
 Run measure(const SandboxService& sandbox, twitterClient& client, int count,
             const std::function<bool(const std::string&)>& post) {
     sandbox.reset();
     Run run;
+    const double cpuStart = cpuSeconds(sandbox.pid());
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         const std::string text =
@@ -31,6 +43,7 @@ Run measure(const SandboxService& sandbox, twitterClient& client, int count,
         if (status >= 200 && status < 300) ++run.accepted;
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.serviceCpuSeconds = cpuSeconds(sandbox.pid()) - cpuStart;
     std::set<long long> connections;
     for (const auto& entry : sandbox.log())
         if (entry.at("method") == "POST")
@@ -40,8 +53,11 @@ Run measure(const SandboxService& sandbox, twitterClient& client, int count,
 }
 
 void report(const char* name, int count, const Run& run) {
-    std::printf("%s: %d posted, %d accepted, %.3f s, %.1f per second, %zu connection(s)\n", name,
-                count, run.accepted, run.seconds, count / run.seconds, run.connections);
+    std::printf(
+        "%s: %d posted, %d accepted, %.3f s, %.1f per second, %zu connection(s), service CPU "
+        "%.2f s (%.0f %% of the time)\n",
+        name, count, run.accepted, run.seconds, count / run.seconds, run.connections,
+        run.serviceCpuSeconds, 100 * run.serviceCpuSeconds / run.seconds);
 }
 
 }  // namespace

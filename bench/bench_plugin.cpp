@@ -22,11 +22,11 @@
 #include <iterator>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "proc_cpu.h"
 #include "spfPlugin8.h"
 #include "spfSharedText.h"
 
@@ -94,20 +94,8 @@ struct ThreadClock {
             std::ifstream schedstat(dir + "/schedstat");
             if (schedstat >> ns) return ns;
         }
-        std::ifstream statFile(dir + "/stat");
-        std::string stat;
-        std::getline(statFile, stat);
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) return -1;
-        std::istringstream fields(stat.substr(close + 1));
-        std::string field;
-        long long utime = 0, stime = 0;
-        // After the name: state is field 3, utime 14, stime 15.
-        for (int n = 3; n <= 15 && fields >> field; ++n) {
-            if (n == 14) utime = std::atoll(field.c_str());
-            if (n == 15) stime = std::atoll(field.c_str());
-        }
-        return (utime + stime) * (1000000000LL / sysconf(_SC_CLK_TCK));
+        const long long ticks = procStatTicks(dir + "/stat");
+        return ticks < 0 ? -1 : ticks * (1000000000LL / sysconf(_SC_CLK_TCK));
     }
 };
 

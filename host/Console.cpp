@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <iostream>
 
-Console::Console() : start_(std::chrono::steady_clock::now()) {}
+Console::Console()
+    : start_(std::chrono::steady_clock::now()),
+      startEpoch_(std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                      .count()) {}
 
 std::string Console::stamp() const {
     const double seconds =

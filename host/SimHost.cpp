@@ -1,6 +1,7 @@
 #include "SimHost.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <cctype>
 #include <chrono>
@@ -58,6 +59,15 @@ std::string baseName(const std::string& path) {
 
 std::string quoted(const std::string& text) {
     return "'" + text + "'";
+}
+
+std::string millisecondsSince(std::chrono::steady_clock::time_point start) {
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%.3f ms",
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+    return text;
 }
 
 }  // namespace
@@ -144,6 +154,7 @@ bool SimHost::load(const std::string& libraryPath, std::string& error) {
         error = libraryPath + " exports no DllGetClassObject";
         return false;
     }
+    const auto factoryStart = std::chrono::steady_clock::now();
     void* object = nullptr;
     const SPFRESULT made = factory(CLSID_SpfPlugin8, IID_ISpfPluginBasic8, &object);
     if (made != SPF_OK || object == nullptr) {
@@ -159,6 +170,7 @@ bool SimHost::load(const std::string& libraryPath, std::string& error) {
     pluginKey_ = baseName(libraryPath);
 
     const SPFRESULT loadResult = plugin_->OnLoad();
+    if (timings_) console_.event("timings: factory and OnLoad " + millisecondsSince(factoryStart));
     if (loadResult != SPF_OK)
         console_.error("OnLoad answered 0x" + [&] {
             char t[16];
@@ -195,7 +207,9 @@ void SimHost::unload() {
     for (const DeclaredParameter& p : parameters_)
         if (isKept(p))
             kept_.put(pluginKey_, p.id, std::string(static_cast<const char*>(p.storage), p.size));
+    const auto releaseStart = std::chrono::steady_clock::now();
     plugin_->Release();
+    if (timings_) console_.event("timings: Release " + millisecondsSince(releaseStart));
     plugin_ = nullptr;
     parameters_.clear();
     console_.event("released the plug-in");
@@ -269,6 +283,10 @@ void SimHost::watchTexts() {
 void SimHost::startWatcher() {
     watching_ = true;
     watcher_ = std::thread([this] {
+#ifdef __linux__
+        // Named so that measurements tell the host's thread from the plug-in's.
+        pthread_setname_np(pthread_self(), "sim-watcher");
+#endif
         while (watching_) {
             watchTexts();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -52,6 +52,8 @@ class SimHost : public ISpfHost8 {
     // Keeps what the host keeps, then Release; the library stays mapped until exit.
     void unload();
     bool loaded() const { return plugin_ != nullptr; }
+    // Prints how long the factory with OnLoad, and Release, took.
+    void reportTimings(bool on) { timings_ = on; }
 
     // Press and release a button, by name or short name (any case).
     bool press(const std::string& name, std::string& error);
@@ -85,6 +87,7 @@ class SimHost : public ISpfHost8 {
     void* library_ = nullptr;
     ISpfPlugin8* plugin_ = nullptr;
     std::string pluginKey_;  // the library's file name, which keys the kept values
+    bool timings_ = false;
     std::vector<DeclaredParameter> parameters_;
     std::map<std::string, std::string> variables_;
     std::map<std::int32_t, std::string> shownTexts_;

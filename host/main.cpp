@@ -2,6 +2,7 @@
 // factory, plays a playlist on a simulated deck, and drives the plug-in from a script or a prompt.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -38,6 +39,11 @@ Options:
                     switches, kept blocks and the "Template" text
   --script FILE     read commands from FILE instead of the terminal or standard input; the run
                     stops at the first command that fails
+  --no-plugin       load no plug-in: the host alone, to compare its time and memory with a run
+                    that loads one (commands for the plug-in's controls fail)
+  --timings         also print the epoch the stamps count from ("timings: stamps count from epoch
+                    S") and how long the factory with OnLoad, and Release, took ("timings: factory
+                    and OnLoad M ms", "timings: Release M ms")
   -h, --help        this text
 
 Commands:
@@ -79,11 +85,14 @@ std::string defaultStatePath() {
     return folder + "/state";
 }
 
-// Sleeps in slices so that an interrupt ends the wait.
+// Sleeps in slices so that an interrupt ends the wait; the last slice only as long as is left.
 void waitSeconds(double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!interrupted && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(seconds));
+    for (auto now = Clock::now(); !interrupted && now < end; now = Clock::now())
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(end - now, std::chrono::milliseconds(20)));
 }
 
 bool parseSeconds(const std::string& text, double& seconds) {
@@ -163,6 +172,9 @@ int main(int argc, char** argv) {
     std::string playlistPath = SPINFORGE_SIM_DEFAULT_PLAYLIST;
     std::string statePath;
     std::string scriptPath;
+    bool pluginGiven = false;
+    bool noPlugin = false;
+    bool timings = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -175,12 +187,21 @@ int main(int argc, char** argv) {
             statePath = argv[++i];
         } else if (arg == "--script" && hasValue) {
             scriptPath = argv[++i];
+        } else if (arg == "--no-plugin") {
+            noPlugin = true;
+        } else if (arg == "--timings") {
+            timings = true;
         } else if (!arg.empty() && arg[0] != '-') {
             pluginPath = arg;
+            pluginGiven = true;
         } else {
             std::cerr << "spinforge-sim: unknown or incomplete option " << arg << "\n\n" << USAGE;
             return 2;
         }
+    }
+    if (noPlugin && pluginGiven) {
+        std::cerr << "spinforge-sim: --no-plugin and a plug-in given together\n";
+        return 2;
     }
     if (statePath.empty()) statePath = defaultStatePath();
 
@@ -210,6 +231,11 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     Console console;
+    if (timings) {
+        char epoch[64];
+        std::snprintf(epoch, sizeof epoch, "%.6f", console.startEpoch());
+        console.event(std::string("timings: stamps count from epoch ") + epoch);
+    }
     KeptValues kept;
     if (!kept.read(statePath, error)) {
         // Keep the damaged file for the user instead of overwriting it at quit.
@@ -219,7 +245,10 @@ int main(int argc, char** argv) {
     }
     Deck deck(std::move(playlist));
     SimHost host(console, deck, kept);
-    if (!host.load(pluginPath, error)) {
+    host.reportTimings(timings);
+    if (noPlugin) {
+        console.event("no plug-in loaded");
+    } else if (!host.load(pluginPath, error)) {
         console.error("spinforge-sim: can't load " + pluginPath + ": " + error);
         return 1;
     }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,13 +31,17 @@ class SimulatorRun : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(folder); }
 
-    // Runs the simulator with a script; the state file lives in the test's folder.
-    SimResult simulate(const std::string& script, const std::string& plugin = SIM_PLUGIN) {
+    // Runs the simulator with a script; the state file lives in the test's folder. No plug-in
+    // argument when `plugin` is empty.
+    SimResult simulate(const std::string& script, const std::string& plugin = SIM_PLUGIN,
+                       const std::string& options = "") {
         const fs::path scriptFile = folder / "script.txt";
         std::ofstream(scriptFile) << script;
-        const std::string command = std::string(SIM_PROGRAM) + " --state '" +
-                                    (folder / "state").string() + "' --script '" +
-                                    scriptFile.string() + "' '" + plugin + "' 2>&1";
+        std::string command = std::string(SIM_PROGRAM) + " --state '" +
+                              (folder / "state").string() + "' --script '" + scriptFile.string() +
+                              "' " + options;
+        if (!plugin.empty()) command += " '" + plugin + "'";
+        command += " 2>&1";
         SimResult run{-1, ""};
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) return run;
@@ -138,6 +143,73 @@ TEST_F(SimulatorRun, FindsTheSkinBesideTheLibraryWhereverItIs) {
     const SimResult bare = simulate("", (folder / "bare/Trackpost.so").string());
     EXPECT_EQ(bare.exitCode, 1);
     EXPECT_NE(bare.output.find("no skin"), std::string::npos) << bare.output;
+}
+
+TEST_F(SimulatorRun, ShortWaitsLastAboutAsLongAsAsked) {
+    // Fifty waits of 1 ms: 50 ms and some scheduling, far from fifty 20 ms slices.
+    std::string script = "load 1\n";
+    for (int i = 0; i < 50; ++i) script += "wait 0.001\n";
+    script += "load 2\n";
+    const SimResult run = simulate(script);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const double waited = stampOf(run.output, "> load 2") - stampOf(run.output, "> load 1");
+    EXPECT_GE(waited, 0.05) << run.output;
+    EXPECT_LT(waited, 0.6) << run.output;
+}
+
+// The number after `label` on the first line that has it, or -1.
+double numberAfter(const std::string& output, const std::string& label) {
+    const std::size_t at = output.find(label);
+    return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
+}
+
+double epochNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST_F(SimulatorRun, TimingsGiveTheEpochOfTheStampsAndTheLoadAndReleaseTimes) {
+    const double before = epochNow();
+    const SimResult run = simulate("wait 0.2\n", SIM_PLUGIN, "--timings");
+    const double after = epochNow();
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const double epoch = numberAfter(run.output, "timings: stamps count from epoch ");
+    EXPECT_GE(epoch, before - 0.001) << run.output;
+    EXPECT_LE(epoch, after);
+    const double load = numberAfter(run.output, "timings: factory and OnLoad ");
+    const double release = numberAfter(run.output, "timings: Release ");
+    EXPECT_GE(load, 0) << run.output;
+    EXPECT_GE(release, 0) << run.output;
+    EXPECT_LT(load + release, (after - before) * 1000) << run.output;
+    EXPECT_LT(run.output.find("timings: factory and OnLoad"), run.output.find("loaded Trackpost"));
+    EXPECT_LT(run.output.find("timings: Release"), run.output.find("released the plug-in"));
+
+    // Without the option the output stays as it was.
+    const SimResult plain = simulate("wait 0.1\n");
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    EXPECT_EQ(plain.output.find("timings:"), std::string::npos) << plain.output;
+}
+
+TEST_F(SimulatorRun, RunsTheHostAloneWithoutAPlugin) {
+    struct Case {
+        const char* script;
+        const char* plugin;
+        int exitCode;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"load 3\nplay\nstatus\n", "", 0,
+         "deck: track 3 'Nadia Ferro & The Arc - Copper Skyline', playing"},
+        {"auto on\n", "", 1, "script.txt:1: no switch 'Auto Tweet'"},
+        {"status\n", SIM_PLUGIN, 2, "--no-plugin and a plug-in given together"},
+    };
+    for (const Case& c : cases) {
+        const SimResult run = simulate(c.script, c.plugin, "--no-plugin");
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.script << run.output;
+        EXPECT_NE(run.output.find(c.expected), std::string::npos) << c.script << run.output;
+        EXPECT_EQ(run.output.find("loaded Trackpost"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("released the plug-in"), std::string::npos) << run.output;
+    }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ class SandboxService {
     void stop();
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }  // -1 while not running
     const std::string& error() const { return error_; }
     static std::string caFile();
     // The registered application, its user and the pre-issued access token.
