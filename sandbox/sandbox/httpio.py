@@ -75,6 +75,9 @@ class Conn:
     """One accepted TCP connection, later possibly wrapped in TLS."""
 
     def __init__(self, sock, cid, peer):
+        # Answers go out in several writes (head, body, TLS records); with Nagle's algorithm a
+        # later one waits for the client's delayed acknowledgement, some 40 ms.
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.sock = sock
         self.cid = cid
         self.peer = peer
