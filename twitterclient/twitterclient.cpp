@@ -113,6 +113,19 @@ bool pageTextBetween(const std::string& page, const std::string& startMarker,
 
 }  // namespace
 
+bool authorizePageFields(const std::string& page, std::string& authenticityToken,
+                         std::string& oauthToken) {
+    return pageTextBetween(page, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
+                           OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, authenticityToken) &&
+           pageTextBetween(page, OAUTHLIB_TOKEN_TWITTER_RESP_KEY,
+                           OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken);
+}
+
+bool pinPageCode(const std::string& page, std::string& pin) {
+    return pageTextBetween(page, OAUTHLIB_PIN_TWITTER_RESP_KEY, OAUTHLIB_PIN_END_TAG_TWITTER_RESP,
+                           pin);
+}
+
 void utilMakeCurlParams(std::string& outStr, const std::string& inParam1,
                         const std::string& inParam2) {
     outStr = inParam1 + TWITTER_COLON + inParam2;
@@ -770,11 +783,7 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
     if (!performSigned(eOAuthRequestGet, authorizeUrl, "")) return false;
 
     std::string authenticityToken, oauthToken;
-    if (!pageTextBetween(callbackData, OAUTHLIB_AUTHENTICITY_TOKEN_TWITTER_RESP_KEY,
-                         OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, authenticityToken) ||
-        !pageTextBetween(callbackData, OAUTHLIB_TOKEN_TWITTER_RESP_KEY,
-                         OAUTHLIB_TOKEN_END_TAG_TWITTER_RESP, oauthToken))
-        return false;
+    if (!authorizePageFields(callbackData, authenticityToken, oauthToken)) return false;
 
     // The login form, every value form-encoded, with the page's cookies.
     curl_slist* cookies = nullptr;
@@ -792,9 +801,7 @@ bool twitterClient::oAuthHandlePIN(const std::string& authorizeUrl) {
     for (const auto& field : fields) appendParam(form, field.first + "=" + urlencode(field.second));
 
     std::string pin;
-    if (!performSigned(eOAuthRequestPost, authorizeUrl, form) ||
-        !pageTextBetween(callbackData, OAUTHLIB_PIN_TWITTER_RESP_KEY,
-                         OAUTHLIB_PIN_END_TAG_TWITTER_RESP, pin))
+    if (!performSigned(eOAuthRequestPost, authorizeUrl, form) || !pinPageCode(callbackData, pin))
         return false;
     oAuthObj.setOAuthPin(pin);
     return true;

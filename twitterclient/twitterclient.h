@@ -17,6 +17,12 @@ void utilMakeCurlParams(std::string& outStr, const std::string& inParam1,
 void utilMakeUrlForUser(std::string& outUrl, const std::string& baseUrl,
                         const std::string& userInfo, const bool isUserId);
 
+// The login page's hidden authenticity_token and oauth_token values, and the PIN page's code, as
+// HTML text with its character references resolved. False when a marker is missing.
+bool authorizePageFields(const std::string& page, std::string& authenticityToken,
+                         std::string& oauthToken);
+bool pinPageCode(const std::string& page, std::string& pin);
+
 // Client of the service's REST API v1.1 and its OAuth PIN flow, over one libcurl handle.
 // Every call returns true when the transfer was carried out, whatever the service answered;
 // the answer body and libcurl's error text are fetched afterwards. One request at a time.

@@ -1,9 +1,10 @@
 # The plug-in's macOS sources (TRACKPOST_MACOS_SOURCES), compiled unchanged where there is no macOS
 # but GNUstep is installed, against GNUstep's AppKit and Foundation and the stand-ins in
 # this folder. clang compiles the Objective-C++ (GCC has no blocks); only unsanitized builds do,
-# since clang's sanitizer runtimes must not meet GCC's. Sets TRACKPOST_GNUSTEP when it does.
+# since clang's sanitizer runtimes must not meet GCC's (the fuzz build is sanitized too). Sets
+# TRACKPOST_GNUSTEP when it does.
 set(TRACKPOST_GNUSTEP OFF)
-if(APPLE OR NOT TRACKPOST_SANITIZE STREQUAL "")
+if(APPLE OR TRACKPOST_FUZZ OR NOT TRACKPOST_SANITIZE STREQUAL "")
   return()
 endif()
 
