@@ -19,26 +19,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "sandbox"))
 
-from sandbox.harness import CA_FILE, CREDS, SandboxProcess  # noqa: E402
+from sandbox.harness import CA_FILE, SandboxProcess, write_kept_login  # noqa: E402
 
-STATE_HEADER = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex"
-ACCESS_ID = 10
-ACCESS_SIZE = 256
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 SETTLED_AFTER = 500       # posts before the baseline is taken
 GROWTH_LIMIT_KB = 1024    # over the 1,500 later posts, a leak of 700 bytes a post shows
 LINE_TIMEOUT = 60
 BATCH = 100
-
-
-def kept_login(plugin):
-    """The host's kept values with the sandbox's pre-issued token as the plug-in keeps it."""
-    block = bytearray(ACCESS_SIZE)
-    key, secret = CREDS["access_token"].encode(), CREDS["access_token_secret"].encode()
-    block[:len(key)] = key
-    block[ACCESS_SIZE // 2:ACCESS_SIZE // 2 + len(secret)] = secret
-    name = os.path.splitext(os.path.basename(plugin))[0]
-    return "%s\n%s %d %s\n" % (STATE_HEADER, name, ACCESS_ID, block.hex())
 
 
 def await_stored(sandbox, count):
@@ -112,8 +99,7 @@ def main():
     try:
         with tempfile.TemporaryDirectory() as folder:
             state = os.path.join(folder, "state")
-            with open(state, "w") as f:
-                f.write(kept_login(args.plugin))
+            write_kept_login(state, os.path.splitext(os.path.basename(args.plugin))[0])
             sim = Simulator(args.sim, args.plugin, state, sandbox.port)
             try:
                 sim.await_status("Logged In", passing=("Not Logged In",))

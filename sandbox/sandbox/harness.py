@@ -17,6 +17,23 @@ CREDS = load_credentials()
 CA_FILE = os.path.join(CERTS, "ca.pem")
 SERVICE_HOST = "api.twitter.com"
 
+# The simulator's state file, and where the plug-in keeps its login in it: an access block of
+# 256 bytes, the token from the start and its secret from the middle.
+SIM_STATE_HEADER = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex"
+ACCESS_ID = 10
+ACCESS_SIZE = 256
+
+
+def write_kept_login(path, plugin="TrackpostSandbox"):
+    """A simulator state file in which the plug-in has kept the sandbox's pre-issued token, so
+    it starts logged in."""
+    block = bytearray(ACCESS_SIZE)
+    key, secret = CREDS["access_token"].encode(), CREDS["access_token_secret"].encode()
+    block[:len(key)] = key
+    block[ACCESS_SIZE // 2:ACCESS_SIZE // 2 + len(secret)] = secret
+    with open(path, "w") as f:
+        f.write("%s\n%s %d %s\n" % (SIM_STATE_HEADER, plugin, ACCESS_ID, block.hex()))
+
 
 class SandboxProcess:
     """A sandbox of its own, started with extra options such as ("--access", "v2-only")."""
