@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "eventually.h"
 #include "sandbox_test_support.h"
 #include "sim_process.h"
 
@@ -269,23 +270,17 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
     }
 
     static bool eventuallyTimelineHas(std::size_t count) {
-        const auto deadline = SimProcess::Clock::now() + STEP_LIMIT;
-        while (sandbox().timeline().size() < count) {
-            if (SimProcess::Clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
+        return eventually([&] { return sandbox().timeline().size() >= count; }, STEP_LIMIT, 20ms);
     }
 
     // Waits until the sandbox has begun answering a request with the fault `kind`.
     static bool eventuallyFaultStruck(const std::string& kind) {
-        const auto deadline = SimProcess::Clock::now() + STEP_LIMIT;
-        for (;;) {
+        const auto struck = [&] {
             for (const auto& entry : sandbox().log())
                 if (entry.value("verdict", "") == "fault " + kind) return true;
-            if (SimProcess::Clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
+            return false;
+        };
+        return eventually(struck, STEP_LIMIT, 20ms);
     }
 
     // Quits and checks the host ended cleanly and released the plug-in in time.
