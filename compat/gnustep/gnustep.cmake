@@ -1,6 +1,6 @@
-# The plug-in's macOS sources (TRACKPOST_MACOS_SOURCES), compiled unchanged where there is no macOS
-# but GNUstep is installed, against GNUstep's AppKit and Foundation and the stand-ins in
-# this folder. clang compiles the Objective-C++ (GCC has no blocks); only unsanitized builds do,
+# Where there is no macOS but GNUstep is installed, the plug-in's macOS sources are compiled
+# unchanged against GNUstep's AppKit and Foundation and the stand-ins in this folder (the
+# target trackpost_macos, in plugin/). clang compiles the Objective-C++ (GCC has no blocks); only unsanitized builds do,
 # since clang's sanitizer runtimes must not meet GCC's (the fuzz build is sanitized too). Sets
 # TRACKPOST_GNUSTEP when it does.
 set(TRACKPOST_GNUSTEP OFF)
@@ -55,10 +55,3 @@ target_compile_options(gnustep_compat PRIVATE -Werror)
 target_link_libraries(gnustep_compat PUBLIC
   ${BLOCKS_RUNTIME_LIBRARY} ${GNUSTEP_GUI_LIBRARY} ${GNUSTEP_BASE_LIBRARY} ${OBJC_RUNTIME_LIBRARY}
   Threads::Threads ${CMAKE_DL_LIBS})
-
-# The plug-in's code as it is built for macOS; its macOS sources with warnings as errors.
-add_library(trackpost_macos OBJECT ${TRACKPOST_SOURCES} ${TRACKPOST_MACOS_SOURCES})
-set_source_files_properties(${TRACKPOST_MACOS_SOURCES} PROPERTIES COMPILE_OPTIONS -Werror)
-target_include_directories(trackpost_macos PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/sdk)
-target_link_libraries(trackpost_macos PUBLIC gnustep_compat twitterclient Threads::Threads
-  PRIVATE nlohmann_json::nlohmann_json)
