@@ -206,7 +206,7 @@ void SimHost::unload() {
     watchTexts();
     for (const DeclaredParameter& p : parameters_)
         if (isKept(p))
-            kept_.put(pluginKey_, p.id, std::string(static_cast<const char*>(p.storage), p.size));
+            kept_.put(pluginKey_, p.id, spfLoadBytes(static_cast<const char*>(p.storage), p.size));
     const auto releaseStart = std::chrono::steady_clock::now();
     plugin_->Release();
     if (timings_) console_.event("timings: Release " + millisecondsSince(releaseStart));
@@ -307,7 +307,10 @@ void SimHost::showStatus() {
             console_.plain("  " + p.name + ": " +
                            (spfLoadInt32(static_cast<std::int32_t*>(p.storage)) ? "on" : "off"));
     }
-    for (const auto& [name, value] : variables_) console_.plain("  $" + name + " = " + value);
+    {
+        std::lock_guard<std::mutex> guard(variablesLock_);
+        for (const auto& [name, value] : variables_) console_.plain("  $" + name + " = " + value);
+    }
     const std::size_t n = deck_.loaded();
     char delay[32];
     std::snprintf(delay, sizeof delay, "%g", deck_.historyDelay());
@@ -328,6 +331,7 @@ SPFRESULT SimHost::runCommand(const char* command) {
     if (words >> verb >> variable >> value && !(words >> extra) && verb == "set" &&
         variable.size() > 1 && variable[0] == '$') {
         const std::string name = variable.substr(1);
+        std::lock_guard<std::mutex> guard(variablesLock_);
         auto it = variables_.find(name);
         if (it == variables_.end() || it->second != value) {
             variables_[name] = value;

@@ -89,6 +89,7 @@ class SimHost : public ISpfHost8 {
     std::string pluginKey_;  // the library's file name, which keys the kept values
     bool timings_ = false;
     std::vector<DeclaredParameter> parameters_;
+    std::mutex variablesLock_;  // variables_: the plug-in's worker may set one too
     std::map<std::string, std::string> variables_;
     std::map<std::int32_t, std::string> shownTexts_;
     std::unique_ptr<char[]> skinXml_;

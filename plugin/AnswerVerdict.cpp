@@ -1,11 +1,20 @@
 #include "AnswerVerdict.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 namespace {
 
 const char ERROR_PREFIX[] = "{\"errors\":[{";
 const int NO_V1_ACCESS_CODE = 453;
+const int RATE_LIMIT_CODE = 88;
+const int SUSPENDED_CODE = 64;
+const int TIMESTAMP_CODE = 135;
+const int DUPLICATE_CODE = 187;
+const char V2_DUPLICATE_WORDS[] = "duplicate content";
+const char SUSPENDED_WORDS[] = "suspended";
 
 // The body as JSON; discarded (never an exception) when it is not.
 nlohmann::json parsed(const std::string& body) {
@@ -24,6 +33,41 @@ bool holdsErrorCode(const nlohmann::json& answer, int code) {
     return false;
 }
 
+// The first string among the members `names` of a JSON object, or empty.
+std::string firstText(const nlohmann::json& object, std::initializer_list<const char*> names) {
+    if (!object.is_object()) return {};
+    for (const char* name : names) {
+        const auto found = object.find(name);
+        if (found != object.end() && found->is_string()) return found->get<std::string>();
+    }
+    return {};
+}
+
+// A v2 problem object's words on it, any case.
+bool problemSays(const nlohmann::json& answer, const char* words) {
+    std::string text = firstText(answer, {"detail"}) + " " + firstText(answer, {"title"}) + " " +
+                       firstText(answer, {"type"});
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find(words) != std::string::npos;
+}
+
+// The reset time a header gives, when it holds a number.
+bool headerTime(const HeaderLookup& header, const char* name, std::int64_t& time) {
+    std::string value;
+    if (!header(name, value) || value.empty()) return false;
+    char* end = nullptr;
+    const long long number = std::strtoll(value.c_str(), &end, 10);
+    if (end == value.c_str() || *end != '\0') return false;
+    time = number;
+    return true;
+}
+
+bool headerIsZero(const HeaderLookup& header, const char* name) {
+    std::int64_t value = -1;
+    return headerTime(header, name, value) && value == 0;
+}
+
 }  // namespace
 
 bool answerRefused(long httpStatus, const std::string& body) {
@@ -40,4 +84,58 @@ bool v2AnswerRefused(long httpStatus, const std::string& body) {
     if (!answer.is_object()) return true;
     const auto data = answer.find("data");
     return data == answer.end() || !data->is_object();
+}
+
+PostResult postResult(long httpStatus, const std::string& body, bool v2) {
+    const bool refused = v2 ? v2AnswerRefused(httpStatus, body) : answerRefused(httpStatus, body);
+    if (!refused) return PostResult::Accepted;
+    if (httpStatus >= 500 && httpStatus <= 599) return PostResult::ServerError;
+    const nlohmann::json answer = parsed(body);
+    if (httpStatus == 429 || holdsErrorCode(answer, RATE_LIMIT_CODE))
+        return PostResult::RateLimited;
+    if (httpStatus == 401) return PostResult::LoginInvalid;
+    if (httpStatus == 402 || holdsErrorCode(answer, SUSPENDED_CODE) ||
+        (v2 && httpStatus == 403 && problemSays(answer, SUSPENDED_WORDS)))
+        return PostResult::AccountBlocked;
+    if (holdsErrorCode(answer, DUPLICATE_CODE) ||
+        (v2 && httpStatus == 403 && problemSays(answer, V2_DUPLICATE_WORDS)))
+        return PostResult::Duplicate;
+    return PostResult::Refused;
+}
+
+std::string answerDetail(const std::string& body) {
+    const nlohmann::json answer = parsed(body);
+    std::string detail = firstText(answer, {"detail"});
+    if (!detail.empty() || !answer.is_object()) return detail;
+    const auto errors = answer.find("errors");
+    if (errors != answer.end() && errors->is_array() && !errors->empty())
+        detail = firstText(errors->front(), {"message", "detail"});
+    return detail;
+}
+
+bool answerRefusesTimestamp(long httpStatus, const std::string& body, bool haveDate,
+                            std::int64_t serviceTime, std::int64_t signedTime) {
+    if (answerRefused(httpStatus, body) && holdsErrorCode(parsed(body), TIMESTAMP_CODE))
+        return true;
+    const std::int64_t apart =
+        serviceTime > signedTime ? serviceTime - signedTime : signedTime - serviceTime;
+    return httpStatus == 401 && haveDate && apart > CLOCK_TOLERANCE_SECONDS;
+}
+
+std::int64_t limitWaitSeconds(const HeaderLookup& header, std::int64_t serviceNow) {
+    bool told = false;
+    std::int64_t until = serviceNow;
+    const auto consider = [&](const char* resetName, const char* remainingName) {
+        std::int64_t reset = 0;
+        if (remainingName != nullptr && !headerIsZero(header, remainingName)) return;
+        if (!headerTime(header, resetName, reset)) return;
+        told = true;
+        until = std::max(until, reset);
+    };
+    consider("x-rate-limit-reset", nullptr);
+    consider("x-user-limit-24hour-reset", "x-user-limit-24hour-remaining");
+    consider("x-app-limit-24hour-reset", "x-app-limit-24hour-remaining");
+    if (!told) return 0;
+    // A reset already past (clocks apart) still waits a moment; a wild one no more than a day.
+    return std::clamp<std::int64_t>(until - serviceNow, 1, LONGEST_LIMIT_SECONDS);
 }

@@ -1,6 +1,8 @@
 #include "Trackpost.h"
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <system_error>
 
 #include "AnswerVerdict.h"
@@ -26,6 +28,7 @@ const char STATUS_SENDING[] = "Sending Tweet";
 const char STATUS_TWEET_OK[] = "Tweet OK";
 const char STATUS_NOT_ACCEPTED[] = "Tweet Not Accepted";
 const char STATUS_TWEET_FAILED[] = "Tweet Failed";
+const char STATUS_RATE_LIMITED[] = "Rate Limited";
 
 const char ASK_OPEN_BROWSER[] =
     "Would you like to open your browser to enable this application in your twitter account?";
@@ -33,6 +36,10 @@ const char ASK_PIN[] = "Enter PIN";
 const char ASK_TWEET[] = "Please enter your tweet";
 const char ASK_TEMPLATE[] = "Please enter your tweet template";
 const char NO_REQUEST_TOKEN[] = "The service did not hand out a login token (HTTP status ";
+const char SERVER_ERROR[] =
+    "The service can't take tweets at the moment (HTTP status %ld). They wait and are sent again.";
+const char EMPTY_TWEET[] = "An empty tweet can't be sent: the template gave no text.";
+const char ACCOUNT_BLOCKED[] = "The service refuses every tweet of this account (HTTP status %ld).";
 
 const char CMD_AUTH_OFF[] = "set $trackpost_auth 0";
 const char CMD_AUTH_ON[] = "set $trackpost_auth 1";
@@ -101,6 +108,10 @@ SPFRESULT CTrackpost::OnLoad() {
         std::lock_guard<std::mutex> guard(textLock);
         spfStoreText(tweetTemplate, sizeof tweetTemplate, DEFAULT_TEMPLATE,
                      sizeof DEFAULT_TEMPLATE - 1);
+        outbox.clear();
+        const std::uint64_t generation = login.generation;
+        login = LoginWork();
+        login.generation = generation + 1;
     }
     setStatus(STATUS_NOT_LOGGED_IN);
     declareParameters();
@@ -196,7 +207,7 @@ SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
 void CTrackpost::tweetMessage() {
     std::string text = getInput(ASK_TWEET, PLUGIN_NAME, "");
     if (text.empty()) return;
-    queueText(std::move(text));  // as typed: no tokens replaced
+    queueText(std::move(text), TextOrigin::Typed);  // as typed: no tokens replaced
     pacing->wake();
 }
 
@@ -211,7 +222,7 @@ SPFRESULT CTrackpost::Release() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The login
+// The login: the user's boxes on the host's thread, every step on the service on the worker.
 
 void CTrackpost::restoreLogin() {
     const auto use = lockClient();
@@ -223,34 +234,107 @@ void CTrackpost::restoreLogin() {
     oAuth& signer = client.getOAuth();
     signer.setOAuthTokenKey(accessText(key));
     signer.setOAuthTokenSecret(accessText(secret));
-    // A token that can't be checked now (no network) or that the service refuses (perhaps only
-    // for the moment) is kept for the next load; the user can log in again meanwhile.
-    if (verifyLogin() != Outcome::Accepted) {
-        setStatus(STATUS_LOGIN_FAILED);
-        return;
-    }
-    loggedIn = true;
-    hostRun(CMD_AUTH_ON);
-    setStatus(STATUS_LOGGED_IN);
+    std::lock_guard<std::mutex> guard(textLock);
+    login.verifyKept = true;  // checked by the worker, so the host never waits for the network
 }
 
 void CTrackpost::beginLogin() {
-    if (!showRequest(ASK_OPEN_BROWSER, PLUGIN_NAME)) return;
+    const auto loginBusy = [this] {
+        std::lock_guard<std::mutex> guard(textLock);
+        return login.requestToken || login.underWay;
+    };
+    // One login at a time: a second request token would race the first.
+    if (loginBusy() || !showRequest(ASK_OPEN_BROWSER, PLUGIN_NAME)) return;
     logout(STATUS_NOT_LOGGED_IN);
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        login.requestToken = true;
+    }
+    pacing->wake();
+}
 
+void CTrackpost::finishLogin() {
+    // A PIN copied from the page often brings blanks or a line end with it.
+    std::string pin = trimBlanks(getInput(ASK_PIN, PLUGIN_NAME, ""));
+    if (pin.empty()) return;
+    {
+        // Taken after a request token still under way; a PIN typed again replaces one not taken.
+        std::lock_guard<std::mutex> guard(textLock);
+        login.pin = std::move(pin);
+    }
+    pacing->wake();
+}
+
+void CTrackpost::loginSteps() {
+    LoginStep step = LoginStep::None;
+    std::string pin;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (login.requestToken) {
+            step = LoginStep::RequestToken;
+            login.requestToken = false;
+        } else if (!login.pin.empty()) {
+            step = LoginStep::AccessToken;
+            pin = std::move(login.pin);
+            login.pin.clear();
+        } else if (login.verifyKept && pacing->now() >= login.verifyAt) {
+            step = LoginStep::Verify;
+        }
+        login.underWay = step == LoginStep::RequestToken || step == LoginStep::AccessToken;
+        generation = login.generation;
+    }
+    switch (step) {
+        case LoginStep::None:
+            return;
+        case LoginStep::Verify:
+            verifyKeptLogin(generation);
+            break;
+        case LoginStep::RequestToken:
+            fetchRequestToken(generation);
+            break;
+        case LoginStep::AccessToken:
+            exchangePin(pin, generation);
+            break;
+    }
+    std::lock_guard<std::mutex> guard(textLock);
+    login.underWay = false;
+}
+
+void CTrackpost::verifyKeptLogin(std::uint64_t generation) {
+    const auto use = lockClient();
+    const PostResult result = verifyLogin();
+    if (result == PostResult::Accepted && commitLogin(generation)) return;
+    std::lock_guard<std::mutex> guard(textLock);
+    if (!loginCurrent(generation)) return;
+    // The block stays kept either way: the user may log in anew meanwhile. A check that could
+    // not be made is made again later; a refusal (perhaps only for the moment) waits for the
+    // next load.
+    const bool passing = result == PostResult::Failed || result == PostResult::ServerError ||
+                         result == PostResult::RateLimited;
+    login.verifyKept = passing;
+    if (passing) login.verifyAt = pacing->now() + login.verifyRetry.next();
+    spfStoreText(status, sizeof status, STATUS_LOGIN_FAILED, sizeof STATUS_LOGIN_FAILED - 1);
+}
+
+void CTrackpost::fetchRequestToken(std::uint64_t generation) {
     std::string url;
     {
         const auto use = lockClient();
-        const bool carriedOut = client.oAuthRequestToken(url);
+        const bool carriedOut = carryOut([&] { return client.oAuthRequestToken(url); });
         std::string token;
         client.getOAuth().getOAuthTokenKey(token);
+        {
+            std::lock_guard<std::mutex> guard(textLock);
+            if (!loginCurrent(generation)) return;  // logged out meanwhile: nothing to open
+        }
         if (!carriedOut || token.empty()) {
             // No address without a token: the service's page would only show an error.
             setStatus(STATUS_LOGIN_FAILED);
             if (carriedOut)
                 showMessage(NO_REQUEST_TOKEN + std::to_string(client.getLastHttpStatus()) + ").",
                             PLUGIN_NAME);
-            else
+            else if (running)
                 showError();
             return;
         }
@@ -258,46 +342,73 @@ void CTrackpost::beginLogin() {
     openURL(url);
 }
 
-void CTrackpost::finishLogin() {
-    // A PIN copied from the page often brings blanks or a line end with it.
-    const std::string pin = trimBlanks(getInput(ASK_PIN, PLUGIN_NAME, ""));
-    if (pin.empty()) return;
-
+void CTrackpost::exchangePin(const std::string& pin, std::uint64_t generation) {
     const auto use = lockClient();
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (!loginCurrent(generation)) return;
+    }
     loggedIn = false;
     oAuth& signer = client.getOAuth();
     signer.setOAuthPin(pin);
-    if (!client.oAuthAccessToken()) {
+    PostResult result = PostResult::Failed;
+    if (carryOut([&] { return client.oAuthAccessToken(); })) result = verifyLogin();
+    if (result == PostResult::Accepted && commitLogin(generation)) return;
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (!loginCurrent(generation)) return;
+    }
+    if (result == PostResult::Failed) {
         logout(STATUS_LOGIN_FAILED);
-        showError();
-        return;
+        if (running) showError();
+    } else {
+        logout(STATUS_PIN_FAILED);
     }
+}
+
+bool CTrackpost::commitLogin(std::uint64_t generation) {
     std::string key, secret;
-    signer.getOAuthTokenKey(key);
-    signer.getOAuthTokenSecret(secret);
-    switch (verifyLogin()) {
-        case Outcome::Failed:
-            logout(STATUS_LOGIN_FAILED);
-            showError();
-            return;
-        case Outcome::Refused:
-            logout(STATUS_PIN_FAILED);
-            return;
-        case Outcome::Accepted:
-            break;
+    client.getOAuth().getOAuthTokenKey(key);
+    client.getOAuth().getOAuthTokenSecret(secret);
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (!loginCurrent(generation)) return false;
+        // The rest of each half keeps what it held (zero after the logout that began a login).
+        spfStoreText(access, ACCESS_HALF, key);
+        spfStoreText(access + ACCESS_HALF, ACCESS_HALF, secret);
+        login.verifyKept = false;
+        login.verifyRetry.reset();
+        outbox.endOutage();
+        loggedIn = true;
+        spfStoreText(status, sizeof status, STATUS_LOGGED_IN, sizeof STATUS_LOGGED_IN - 1);
     }
-    // The rest of each half keeps what it held (zero after the logout that began the login).
-    spfStoreText(access, ACCESS_HALF, key);
-    spfStoreText(access + ACCESS_HALF, ACCESS_HALF, secret);
-    loggedIn = true;
     hostRun(CMD_AUTH_ON);
-    setStatus(STATUS_LOGGED_IN);
+    // A logout between the two tells the host last.
+    std::unique_lock<std::mutex> guard(textLock);
+    if (!loginCurrent(generation)) {
+        guard.unlock();
+        hostRun(CMD_AUTH_OFF);
+    }
     pacing->wake();  // texts queued meanwhile go out now
+    return true;
+}
+
+void CTrackpost::loginLost() {
+    loggedIn = false;
+    hostRun(CMD_AUTH_OFF);
+    setStatus(STATUS_LOGIN_FAILED);
 }
 
 void CTrackpost::logout(const char* message) {
-    std::memset(access, 0, sizeof access);
-    loggedIn = false;
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        for (char& byte : access) __atomic_store_n(&byte, '\0', __ATOMIC_RELAXED);
+        const std::uint64_t generation = login.generation;
+        login = LoginWork();
+        login.generation = generation + 1;
+        outbox.endOutage();
+        loggedIn = false;
+    }
     hostRun(CMD_AUTH_OFF);
     tokenForgotten = true;
     setStatus(message);
@@ -309,31 +420,59 @@ void CTrackpost::showError() {
     showMessage(error, PLUGIN_NAME);
 }
 
-CTrackpost::Outcome CTrackpost::serviceStep(const std::function<bool()>& v1,
-                                            const std::function<bool()>& v2) {
+bool CTrackpost::carryOut(const std::function<bool()>& request) {
+    oAuth& signer = client.getOAuth();
+    const std::int64_t signedAt = static_cast<std::int64_t>(std::time(nullptr));
+    if (!request()) return false;
+    std::int64_t serviceTime = 0;
+    const bool haveDate = client.getLastAnswerDate(serviceTime);
+    std::string body;
+    client.getLastWebResponse(body);
+    if (!answerRefusesTimestamp(client.getLastHttpStatus(), body, haveDate, serviceTime,
+                                signedAt + signer.getClockOffset()) ||
+        !haveDate)
+        return true;
+    // Our clock is off: sign with the service's time from now on, and send once more.
+    signer.setClockOffset(serviceTime - static_cast<std::int64_t>(std::time(nullptr)));
+    return request();
+}
+
+PostResult CTrackpost::serviceStep(const std::function<bool()>& v1,
+                                   const std::function<bool()>& v2) {
     std::string body;
     if (!useV2) {
-        if (!v1()) return Outcome::Failed;
+        if (!carryOut(v1)) return PostResult::Failed;
         client.getLastWebResponse(body);
         const long status = client.getLastHttpStatus();
-        if (!answerDeniesV1(status, body))
-            return answerRefused(status, body) ? Outcome::Refused : Outcome::Accepted;
+        if (!answerDeniesV1(status, body)) return postResult(status, body, false);
         // Not a retry: the service refused the v1.1 request without acting on it.
         useV2 = true;
     }
-    if (!v2()) return Outcome::Failed;
+    if (!carryOut(v2)) return PostResult::Failed;
     client.getLastWebResponse(body);
-    return v2AnswerRefused(client.getLastHttpStatus(), body) ? Outcome::Refused : Outcome::Accepted;
+    return postResult(client.getLastHttpStatus(), body, true);
 }
 
-CTrackpost::Outcome CTrackpost::verifyLogin() {
+PostResult CTrackpost::verifyLogin() {
     return serviceStep([this] { return client.accountVerifyCredGet(); },
                        [this] { return client.usersMeGet(); });
 }
 
-CTrackpost::Outcome CTrackpost::postText(const std::string& text) {
+PostResult CTrackpost::postText(const std::string& text) {
     return serviceStep([&] { return client.statusUpdate(text, ""); },
                        [&] { return client.tweetCreate(text); });
+}
+
+std::int64_t CTrackpost::limitWait() {
+    std::int64_t serviceNow = 0;
+    if (!client.getLastAnswerDate(serviceNow))
+        serviceNow =
+            static_cast<std::int64_t>(std::time(nullptr)) + client.getOAuth().getClockOffset();
+    return limitWaitSeconds(
+        [this](const char* name, std::string& value) {
+            return client.getLastResponseHeader(name, value);
+        },
+        serviceNow);
 }
 
 std::unique_lock<std::mutex> CTrackpost::lockClient() {
@@ -367,13 +506,13 @@ void CTrackpost::openURL(std::string url) {
 // ---------------------------------------------------------------------------------------------
 // Composition
 
-void CTrackpost::tweetCurrent() {
+void CTrackpost::tweetCurrent(TextOrigin origin) {
     char answer[QUERY_SIZE];
     const TrackQuery ask = [&](const char* query) {
         answer[0] = '\0';  // a query the host leaves unanswered gives an empty value
         return std::string(answer, hostText(query, answer));
     };
-    queueText(composeTweet(templateText(), ask));
+    queueText(composeTweet(templateText(), ask), origin);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -413,7 +552,8 @@ void CTrackpost::workerMain() {
 
 void CTrackpost::workerPass(DeckIdentity& deck) {
     if (spfLoadInt32(&autoTweetValue) != 0) autoTweetStep(deck);
-    if (manualTweetRequested.exchange(false)) tweetCurrent();
+    if (manualTweetRequested.exchange(false)) tweetCurrent(TextOrigin::Manual);
+    loginSteps();
     postQueuedTexts();
 }
 
@@ -426,42 +566,82 @@ void CTrackpost::autoTweetStep(DeckIdentity& deck) {
     const double playing = hostNumber(QUERY_PLAY, 0.0);
     const double delay = hostNumber(QUERY_HISTORY_DELAY, AnnounceRule::DEFAULT_DELAY_SECONDS);
     // Only an exact 0.0 is "stopped"; any other answer, NaN included, is playing.
-    if (announce.poll(now, deck.identity, playing != 0.0, delay)) tweetCurrent();
+    if (announce.poll(now, deck.identity, playing != 0.0, delay)) tweetCurrent(TextOrigin::Auto);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Posting: every queued text is tried once, oldest first, while logged in.
+// Posting: the queued texts, oldest first, while logged in; the queue's rules say what an answer
+// does to a text and when the next one may go.
 
 void CTrackpost::postQueuedTexts() {
-    while (loggedIn) {
+    while (loggedIn && running) {
+        std::uint64_t id = 0;
+        std::string text;
+        {
+            std::lock_guard<std::mutex> guard(textLock);
+            if (!outbox.due(pacing->now(), id, text)) return;
+        }
         const auto use = lockClient();
         // A login or logout may have come between the texts.
-        if (!loggedIn) break;
-        std::string text;
-        if (!takeQueuedText(text)) break;
+        if (!loggedIn) return;
         setStatus(STATUS_SENDING);
-        switch (postText(text)) {
-            case Outcome::Failed:
-                setStatus(STATUS_TWEET_FAILED);
-                // A transfer cut off by Release is ours, not news for the user.
-                if (running) showError();
-                break;
-            case Outcome::Refused:
-                setStatus(STATUS_NOT_ACCEPTED);
-                break;
-            case Outcome::Accepted:
+        const PostResult result = text.empty() ? PostResult::Unsendable : postText(text);
+        if (result == PostResult::Failed && !running) {
+            // Cut off by Release: ours, not news for the user; the queue goes with the plug-in.
+            setStatus(STATUS_TWEET_FAILED);
+            return;
+        }
+        const std::int64_t wait = result == PostResult::RateLimited ? limitWait() : 0;
+        PostDecision decision;
+        {
+            std::lock_guard<std::mutex> guard(textLock);
+            decision = outbox.settle(id, result, pacing->now(), wait);
+        }
+        if (decision.loginLost) {
+            loginLost();
+            return;
+        }
+        switch (decision.status) {
+            case PostDecision::Status::TweetOk:
                 setStatus(STATUS_TWEET_OK);
                 break;
+            case PostDecision::Status::NotAccepted:
+                setStatus(STATUS_NOT_ACCEPTED);
+                break;
+            case PostDecision::Status::TweetFailed:
+                setStatus(STATUS_TWEET_FAILED);
+                break;
+            case PostDecision::Status::RateLimited:
+                setStatus(STATUS_RATE_LIMITED);
+                break;
+            case PostDecision::Status::LoginFailed:
+                setStatus(STATUS_LOGIN_FAILED);
+                break;
         }
+        if (decision.showBox) showPostFailure(result);
     }
 }
 
-bool CTrackpost::takeQueuedText(std::string& text) {
-    std::lock_guard<std::mutex> guard(textLock);
-    if (outbox.empty()) return false;
-    text = std::move(outbox.front());
-    outbox.pop_front();
-    return true;
+void CTrackpost::showPostFailure(PostResult result) {
+    if (result == PostResult::Failed) {
+        showError();
+        return;
+    }
+    if (result == PostResult::Unsendable) {
+        showMessage(EMPTY_TWEET, PLUGIN_NAME);
+        return;
+    }
+    std::string body;
+    client.getLastWebResponse(body);
+    std::string message = result == PostResult::AccountBlocked ? answerDetail(body) : "";
+    if (message.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      result == PostResult::AccountBlocked ? ACCOUNT_BLOCKED : SERVER_ERROR,
+                      client.getLastHttpStatus());
+        message = text;
+    }
+    showMessage(message, PLUGIN_NAME);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -482,9 +662,9 @@ void CTrackpost::setTemplate(const std::string& text) {
     spfStoreText(tweetTemplate, sizeof tweetTemplate, text);
 }
 
-void CTrackpost::queueText(std::string text) {
+void CTrackpost::queueText(std::string text, TextOrigin origin) {
     std::lock_guard<std::mutex> guard(textLock);
-    outbox.push_back(std::move(text));
+    outbox.push(std::move(text), origin);
 }
 
 void CTrackpost::hostRun(const char* command) {

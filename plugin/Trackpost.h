@@ -14,6 +14,7 @@
 
 #include "AnnounceRule.h"
 #include "Dialogs.h"
+#include "Outbox.h"
 #include "WorkerPacing.h"
 #include "spfPlugin8.h"
 #include "twitterclient.h"
@@ -21,11 +22,13 @@
 // The plug-in object the host gets from DllGetClassObject: the parameters the host shows and
 // keeps, the queue of texts to post, the service client and the auto-tweet worker.
 //
-// Threads: the host calls the On* operations on its own thread; the worker polls the host,
-// composes tweets and posts them. `textLock` guards `outbox`, `status` and `tweetTemplate` and is
+// Threads: the host calls the On* operations on its own thread, which only records what the user
+// asked (a press, a typed text, a PIN) and wakes the worker; no host call waits on the network.
+// The worker polls the host, composes tweets, takes every step on the service (the login's
+// included) and posts. `textLock` guards `outbox`, `login`, `status` and `tweetTemplate` and is
 // never held across a host call or a network request. `clientLock` serialises whole requests on
-// `client` with the reading of their answers; the host's thread takes it only to log in, so its
-// buttons never wait for a post. Lock order: `clientLock` before `textLock`.
+// `client` with the reading of their answers; only the worker takes it once loaded. Lock order:
+// `clientLock` before `textLock`.
 class CTrackpost : public ISpfPlugin8 {
   public:
     CTrackpost();
@@ -42,10 +45,10 @@ class CTrackpost : public ISpfPlugin8 {
     char* LoadFileInResource(int, const char* name, int& size);
 
     // Fills the template from the active deck's track and queues the text.
-    void tweetCurrent();
+    void tweetCurrent(TextOrigin origin = TextOrigin::Manual);
 
-    // Forgets the login (kept block, flag, host variable, the signer's token) and shows
-    // `message` as the status.
+    // Forgets the login (kept block, flag, host variable, the signer's token, any login step
+    // asked for or under way) and shows `message` as the status.
     void logout(const char* message);
     // Shows the client's last transfer error. Called with the client in use (see lockClient).
     void showError();
@@ -75,6 +78,9 @@ class CTrackpost : public ISpfPlugin8 {
     static constexpr std::size_t QUERY_SIZE = SPF_QUERY_TEXT_SIZE;
     // How long Release lets a post under way finish before cutting its transfer off.
     static constexpr std::chrono::milliseconds RELEASE_GRACE{3000};
+    // Pauses between checks of a kept login that could not be made (no network, a server error).
+    static constexpr std::int64_t FIRST_VERIFY_RETRY_SECONDS = 5;
+    static constexpr std::int64_t LAST_VERIFY_RETRY_SECONDS = 5 * 60;
 
   private:
     friend class CTrackpostTestAccess;
@@ -85,17 +91,45 @@ class CTrackpost : public ISpfPlugin8 {
     void finishLogin();
     void tweetMessage();
     void editTemplate();
-    void postQueuedTexts();
-    bool takeQueuedText(std::string& text);
 
-    // What came of one step on the service: the transfer failed, or the service refused or
-    // accepted the request.
-    enum class Outcome { Failed, Refused, Accepted };
-    // The step through v1.1 or, once the service has denied this account v1.1 (code 453), through
-    // v2 for the rest of the load. Called with the client in use (see lockClient).
-    Outcome serviceStep(const std::function<bool()>& v1, const std::function<bool()>& v2);
-    Outcome verifyLogin();
-    Outcome postText(const std::string& text);
+    // The login's steps on the service, asked for on the host's thread and taken by the worker.
+    // `generation` counts logouts: a step begun before one has its result thrown away.
+    struct LoginWork {
+        bool verifyKept = false;    // a kept login waits for its check
+        std::int64_t verifyAt = 0;  // ... not before this time on the worker's clock
+        bool requestToken = false;  // "Auth": fetch a request token, then open the address
+        std::string pin;            // "PIN": exchange it for the access token
+        bool underWay = false;      // a request token or PIN step is being taken
+        std::uint64_t generation = 0;
+        Backoff verifyRetry{FIRST_VERIFY_RETRY_SECONDS, LAST_VERIFY_RETRY_SECONDS};
+    };
+    enum class LoginStep { None, Verify, RequestToken, AccessToken };
+    void loginSteps();
+    void verifyKeptLogin(std::uint64_t generation);
+    void fetchRequestToken(std::uint64_t generation);
+    void exchangePin(const std::string& pin, std::uint64_t generation);
+    // Under `textLock`: no logout came since the step of `generation` began.
+    bool loginCurrent(std::uint64_t generation) const { return login.generation == generation; }
+    // Logged in with the client's token: flag, host variable, status; queued texts go out.
+    // False, with nothing changed, when a logout came since the step began.
+    bool commitLogin(std::uint64_t generation);
+    // The service no longer takes the login: logged out, but the kept block stays for the user
+    // to replace and the queued texts wait for the next login.
+    void loginLost();
+
+    void postQueuedTexts();
+    void showPostFailure(PostResult result);
+
+    // One request carried out, signed again and sent once more when the service refused it for
+    // a clock that is off (the offset is kept for the rest of the load). True when carried out.
+    bool carryOut(const std::function<bool()>& request);
+    // What came of one step through v1.1 or, once the service has denied this account v1.1
+    // (code 453), through v2 for the rest of the load. Called with the client in use.
+    PostResult serviceStep(const std::function<bool()>& v1, const std::function<bool()>& v2);
+    PostResult verifyLogin();
+    PostResult postText(const std::string& text);
+    // How long the last (rate-limited) answer asks to wait.
+    std::int64_t limitWait();
     // Exclusive use of `client`; a token forgotten by a logout meanwhile is cleared first.
     std::unique_lock<std::mutex> lockClient();
     void startWorker();
@@ -115,7 +149,7 @@ class CTrackpost : public ISpfPlugin8 {
     void setStatus(const char* text);
     std::string templateText();
     void setTemplate(const std::string& text);
-    void queueText(std::string text);
+    void queueText(std::string text, TextOrigin origin);
 
     // The host's callbacks; nothing happens while the host hasn't set them.
     void hostRun(const char* command);
@@ -142,7 +176,8 @@ class CTrackpost : public ISpfPlugin8 {
     std::atomic<bool> loggedIn;
     std::atomic<bool> manualTweetRequested;
     AnnounceRule announce;  // holds the identity of the track seen last
-    std::deque<std::string> outbox;
+    Outbox outbox;
+    LoginWork login;
     twitterClient client;
 
     std::mutex textLock;

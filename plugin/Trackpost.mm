@@ -76,9 +76,14 @@ class AppKitDialogs : public TrackpostDialogs {
     }
 
     void openURL(const std::string& url) override {
+        // Called from the worker once the login's address is known; the workspace is the main
+        // thread's, like the alerts.
         @autoreleasepool {
             NSURL* address = [NSURL URLWithString:toNSString(url)];
-            if (address != nil) [[NSWorkspace sharedWorkspace] openURL:address];
+            if (address == nil) return;
+            dispatch_async(dispatch_get_main_queue(), ^{
+              [[NSWorkspace sharedWorkspace] openURL:address];
+            });
         }
     }
 };

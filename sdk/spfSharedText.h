@@ -41,4 +41,11 @@ inline std::string spfLoadText(const char* buffer, std::size_t capacity) {
     return text;
 }
 
+// Every byte of a buffer of `size` bytes, NULs included (a kept block).
+inline std::string spfLoadBytes(const char* buffer, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = __atomic_load_n(buffer + i, __ATOMIC_RELAXED);
+    return bytes;
+}
+
 #endif

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -51,6 +52,18 @@ inline std::vector<nlohmann::json> requestsTo(const std::string& path,
     return out;
 }
 
+// Method, path and the sandbox's verdict of each request to the service's REST API.
+inline std::vector<std::string> restRequests(const SandboxService& service) {
+    std::vector<std::string> out;
+    for (const auto& r : serviceRequests(service)) {
+        const std::string path = r.at("path");
+        if (path.rfind("/oauth/", 0) == 0) continue;
+        out.push_back(r.at("method").get<std::string>() + " " + path.substr(0, path.find('?')) +
+                      " " + r.at("verdict").get<std::string>());
+    }
+    return out;
+}
+
 class PluginAgainstSandbox : public LoadedPlugin {
   protected:
     // The sandbox the plug-in talks to.
@@ -83,27 +96,53 @@ class PluginAgainstSandbox : public LoadedPlugin {
         user->requests.push_back(yes);
     }
 
-    // "Auth" answered Yes; the browser approves the application. The PIN the page showed.
+    // Lets the worker take what the host's thread asked for: one pass when it is stepped,
+    // otherwise (the real pacing) until `done`.
+    void letWorkerRun(const std::function<bool()>& done) {
+        if (pacing != nullptr)
+            pacing->step();
+        else
+            ASSERT_TRUE(eventually(done));
+    }
+
+    // "Auth" answered Yes; the worker fetches the request token and opens the address, where the
+    // browser approves the application. The PIN the page showed.
     std::string beginLogin() {
         std::string pin;
+        bool opened = false;
         {
             std::lock_guard<std::mutex> guard(user->lock);
             user->requests.push_back(true);
-            user->browser = [&](const std::string& url) { pin = approveInBrowser(url, service()); };
+            user->browser = [&](const std::string& url) {
+                const std::string shown = approveInBrowser(url, service());
+                std::lock_guard<std::mutex> g(user->lock);
+                pin = shown;
+                opened = true;
+            };
         }
         pressButton(CTrackpost::PARAM_AUTH);
+        letWorkerRun([&] {
+            std::lock_guard<std::mutex> guard(user->lock);
+            return opened;
+        });
         std::lock_guard<std::mutex> guard(user->lock);
         user->browser = nullptr;
         return pin;
+    }
+
+    // The PIN typed; the worker exchanges it for the access token and checks it.
+    void enterPin(const std::string& typed) {
+        answerInputs({typed});
+        pressButton(CTrackpost::PARAM_PIN);
+        letWorkerRun([&] { return CTrackpostTestAccess::loggedIn(*plugin); });
     }
 
     // The whole login by PIN.
     void logIn() {
         const std::string pin = beginLogin();
         ASSERT_FALSE(pin.empty()) << "the browser got no PIN; status " << status();
-        answerInputs({" " + pin + "\n"});  // pasted with what surrounded it
-        pressButton(CTrackpost::PARAM_PIN);
-        // (A running worker may already be posting, so the status is checked by the callers.)
+        enterPin(" " + pin + "\n");  // pasted with what surrounded it
+        // (The worker may already be posting, so the status is checked by the callers.)
         ASSERT_TRUE(CTrackpostTestAccess::loggedIn(*plugin)) << status();
     }
 

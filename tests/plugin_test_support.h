@@ -233,7 +233,8 @@ class CTrackpostTestAccess {
     }
     static std::vector<std::string> outbox(CTrackpost& p) {
         std::lock_guard<std::mutex> guard(p.textLock);
-        return std::vector<std::string>(p.outbox.begin(), p.outbox.end());
+        const std::deque<std::string> texts = p.outbox.texts();
+        return std::vector<std::string>(texts.begin(), texts.end());
     }
     static std::string status(CTrackpost& p) { return spfLoadText(p.status, sizeof p.status); }
     static std::string tweetTemplate(CTrackpost& p) {
@@ -245,7 +246,12 @@ class CTrackpostTestAccess {
         p.dialogs = std::move(dialogs);
     }
     static bool loggedIn(CTrackpost& p) { return p.loggedIn; }
-    static void queue(CTrackpost& p, const std::string& text) { p.queueText(text); }
+    // Only while the worker is paused.
+    static twitterClient& client(CTrackpost& p) { return p.client; }
+    static void queue(CTrackpost& p, const std::string& text,
+                      TextOrigin origin = TextOrigin::Typed) {
+        p.queueText(text, origin);
+    }
 };
 
 // A plug-in object made by the factory, as the host makes it.

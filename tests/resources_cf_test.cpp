@@ -1,5 +1,6 @@
 // Runs the plug-in's macOS resource code (PluginResources_cf.cpp) against the CoreFoundation
-// stand-in over GNUstep's Foundation, in a bundle folder laid out as on macOS in a temporary folder.
+// stand-in over GNUstep's Foundation, in a bundle folder laid out as on macOS in a temporary
+// folder.
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -21,18 +21,6 @@ const char NO_V1_ACCESS[] =
     "you may need a different access level. You can learn more here: "
     "https://developer.x.com/en/portal/product\",\"code\":453}]}";
 
-// Method, path and the sandbox's verdict of each request to the service's REST API.
-std::vector<std::string> restRequests(const SandboxService& service) {
-    std::vector<std::string> out;
-    for (const auto& r : serviceRequests(service)) {
-        const std::string path = r.at("path");
-        if (path.rfind("/oauth/", 0) == 0) continue;
-        out.push_back(r.at("method").get<std::string>() + " " + path.substr(0, path.find('?')) +
-                      " " + r.at("verdict").get<std::string>());
-    }
-    return out;
-}
-
 class PluginWithoutV1Access : public PluginAgainstSandbox {
   protected:
     SandboxService& service() override { return v2OnlySandbox(); }
@@ -89,7 +77,7 @@ TEST_F(PluginWithoutV1Access, AKeptLoginIsVerifiedThroughV2AndTheAutoTweetPosted
                                         "GET /2/users/me ok", "POST /2/tweets ok"}));
 }
 
-// v2 answers judged: a failed transfer, a refusal, and what counts as accepted.
+// v2 answers judged: what counts as accepted and what as a refusal.
 TEST_F(PluginWithoutV1Access, V2Outcomes) {
     const std::vector<PostCase> cases = {
         {"created", std::nullopt, "Tweet OK", false},
@@ -98,34 +86,77 @@ TEST_F(PluginWithoutV1Access, V2Outcomes) {
               {"status", 201},
               {"body", "{\"data\":{\"id\":\"1\",\"text\":\"x\"},\"errors\":[{\"title\":\"x\"}]}"}},
          "Tweet OK", false},
-        {"rate limited",
-         json{{"path", TWEETS},
-              {"status", 429},
-              {"body",
-               "{\"title\":\"Too Many Requests\",\"detail\":\"Too Many Requests\","
-               "\"type\":\"about:blank\",\"status\":429}"}},
-         "Tweet Not Accepted", false},
-        {"unauthorized",
-         json{{"path", TWEETS},
-              {"status", 401},
-              {"body",
-               "{\"title\":\"Unauthorized\",\"type\":\"about:blank\",\"status\":401,"
-               "\"detail\":\"Unauthorized\"}"}},
-         "Tweet Not Accepted", false},
-        {"a 500 page", json{{"path", TWEETS}, {"status", 500}, {"body", "<html>oops</html>"}},
-         "Tweet Not Accepted", false},
         {"2xx without data", json{{"path", TWEETS}, {"status", 200}, {"body", "{\"errors\":[]}"}},
          "Tweet Not Accepted", false},
         {"2xx with a text page", json{{"path", TWEETS}, {"status", 200}, {"body", "fine"}},
          "Tweet Not Accepted", false},
         {"2xx with null data", json{{"path", TWEETS}, {"status", 201}, {"body", "{\"data\":null}"}},
          "Tweet Not Accepted", false},
-        {"answer cut short", json{{"path", TWEETS}, {"truncate", true}}, "Tweet Failed", true},
     };
     loadLoggedIn();
     expectPostOutcomes(cases);
     EXPECT_EQ(requestsTo(TWEETS, service()).size(), cases.size());
     EXPECT_EQ(requestsTo("/1.1/", service()).size(), 1u) << "only the verification at load";
+}
+
+// v2's limits, server errors and lost logins keep the text, as v1.1's do.
+TEST_F(PluginWithoutV1Access, V2AnswersThatKeepTheText) {
+    struct Case {
+        const char* name;
+        json fault;
+        const char* status;
+        std::int64_t wait;  // until the text goes out
+    };
+    const Case cases[] = {
+        {"too many requests",
+         {{"path", TWEETS},
+          {"status", 429},
+          {"body",
+           R"({"title":"Too Many Requests","detail":"Too Many Requests","type":"about:blank","status":429})"}},
+         "Rate Limited",
+         Outbox::DEFAULT_LIMIT_SECONDS},
+        {"usage cap",
+         {{"path", TWEETS},
+          {"status", 429},
+          {"body",
+           R"({"title":"UsageCapExceeded","detail":"Usage cap exceeded: Monthly product cap","type":"https://api.twitter.com/2/problems/usage-capped","status":429})"}},
+         "Rate Limited",
+         Outbox::DEFAULT_LIMIT_SECONDS},
+        {"service unavailable",
+         {{"path", TWEETS}, {"status", 503}, {"body", ""}},
+         "Tweet Failed",
+         Outbox::FIRST_RETRY_SECONDS},
+        {"answer cut short",
+         {{"path", TWEETS}, {"truncate", true}},
+         "Tweet Failed",
+         Outbox::FIRST_RETRY_SECONDS},
+    };
+    loadLoggedIn();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(service().queueFault(c.fault));
+        const std::string text = "kept " + std::to_string(++n);
+        CTrackpostTestAccess::queue(*plugin, text);
+        pacing->step();
+        EXPECT_EQ(status(), c.status);
+        EXPECT_EQ(outbox(), std::vector<std::string>{text});
+        pacing->clock += c.wait;
+        pacing->step();
+        EXPECT_EQ(status(), "Tweet OK");
+        EXPECT_EQ(timelineTexts(service()).back(), text);
+    }
+
+    ASSERT_TRUE(service().queueFault(
+        {{"path", TWEETS},
+         {"status", 401},
+         {"body",
+          R"({"title":"Unauthorized","type":"about:blank","status":401,"detail":"Unauthorized"})"}}));
+    CTrackpostTestAccess::queue(*plugin, "waits for a login");
+    pacing->step();
+    EXPECT_EQ(status(), "Login Failed");
+    EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
+    EXPECT_EQ(outbox(), std::vector<std::string>{"waits for a login"});
 }
 
 // The verification through v2, after the PIN and at load.
@@ -145,8 +176,7 @@ TEST_F(PluginWithoutV1Access, V2VerificationFailures) {
         const std::string pin = beginLogin();
         ASSERT_FALSE(pin.empty());
         ASSERT_TRUE(service().queueFault(fault));
-        answerInputs({pin});
-        pressButton(CTrackpost::PARAM_PIN);
+        enterPin(pin);
         EXPECT_EQ(status(), wanted);
         EXPECT_EQ(access(), std::string(CTrackpost::ACCESS_SIZE, '\0'));
         EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*plugin));
@@ -162,6 +192,7 @@ TEST_F(PluginWithoutV1Access, V2VerificationFailures) {
         SteppedPacing* pace = nullptr;
         CTrackpost* p = loadScripted(h, script, pace);
         ASSERT_NE(p, nullptr);
+        pace->awaitPauses(1);
         EXPECT_EQ(CTrackpostTestAccess::status(*p), "Login Failed");
         EXPECT_FALSE(CTrackpostTestAccess::loggedIn(*p));
         EXPECT_EQ(std::string(CTrackpostTestAccess::access(*p), CTrackpost::ACCESS_SIZE),

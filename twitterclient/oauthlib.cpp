@@ -116,6 +116,7 @@ oAuth oAuth::clone() {
     copy.oAuthPin = oAuthPin;
     copy.nonce = nonce;
     copy.timeStamp = timeStamp;
+    copy.clockOffset = clockOffset;
     copy.oAuthScreenName = oAuthScreenName;
     return copy;
 }
@@ -157,13 +158,20 @@ void oAuth::setOAuthScreenName(const std::string& in) {
     oAuthScreenName = in;
 }
 
+std::int64_t oAuth::getClockOffset() const {
+    return clockOffset;
+}
+void oAuth::setClockOffset(std::int64_t seconds) {
+    clockOffset = seconds;
+}
+
 void oAuth::generateNonceTimeStamp() {
     static const char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     std::uniform_int_distribution<size_t> pick(0, sizeof alphabet - 2);
     auto& generator = nonceGenerator();
     nonce.assign(NONCE_LENGTH, '0');
     for (char& c : nonce) c = alphabet[pick(generator)];
-    timeStamp = std::to_string(static_cast<long long>(std::time(nullptr)));
+    timeStamp = std::to_string(static_cast<long long>(std::time(nullptr) + clockOffset));
 }
 
 void oAuth::buildOAuthRawDataKeyValPairs(const std::string& rawData, bool urlencodeData,

@@ -1,6 +1,7 @@
 #ifndef TRACKPOST_OAUTHLIB_H
 #define TRACKPOST_OAUTHLIB_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -62,6 +63,10 @@ class oAuth {
     void setOAuthPin(const std::string& oAuthPin);
     void getOAuthScreenName(std::string& oAuthScreenName);
     void setOAuthScreenName(const std::string& oAuthScreenName);
+    // Seconds added to this machine's clock for every time stamp signed from now on: the
+    // service refuses one that is minutes away from its own clock.
+    std::int64_t getClockOffset() const;
+    void setClockOffset(std::int64_t seconds);
 
     // A new nonce and timestamp, then the signed header line for this request, every value
     // percent-encoded. rawData is the form body exactly as it will be sent (values already
@@ -98,6 +103,7 @@ class oAuth {
     std::string oAuthPin;
     std::string nonce;
     std::string timeStamp;
+    std::int64_t clockOffset = 0;
     std::string oAuthScreenName;
 };
 

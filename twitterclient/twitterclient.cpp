@@ -20,6 +20,7 @@ void utilMakeCurlParams(std::string& outStr, const std::string& inParam1,
 twitterClient::twitterClient()
     : curlHandle(nullptr),
       errorBuffer(nullptr),
+      lastHeaderBytes(0),
       lastHttpStatus(0),
       aborted(false),
       proxyParamsSet(false),
@@ -176,6 +177,8 @@ long twitterClient::getLastHttpStatus() const {
 
 void twitterClient::clearCurlCallbackBuffers() {
     callbackData.clear();
+    lastHeaders.clear();
+    lastHeaderBytes = 0;
     lastHttpStatus = 0;
     if (errorBuffer) std::memset(errorBuffer, 0, CURL_ERROR_BUFFER_SIZE);
 }
@@ -224,6 +227,8 @@ void twitterClient::prepareCurlCallback() {
     curl_easy_setopt(curlHandle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curlHandle, CURLOPT_WRITEFUNCTION, curlCallback);
     curl_easy_setopt(curlHandle, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(curlHandle, CURLOPT_HEADERFUNCTION, headerCallback);
+    curl_easy_setopt(curlHandle, CURLOPT_HEADERDATA, this);
     callbackParamsSet = true;
 }
 
@@ -249,6 +254,65 @@ size_t twitterClient::curlCallback(char* data, size_t size, size_t nmemb, void* 
     const size_t n = size * nmemb;
     if (n == 0) return 0;
     return static_cast<size_t>(static_cast<twitterClient*>(userData)->saveLastWebResponse(data, n));
+}
+
+size_t twitterClient::headerCallback(char* data, size_t size, size_t nmemb, void* userData) {
+    const size_t n = size * nmemb;
+    if (data && userData && n > 0)
+        static_cast<twitterClient*>(userData)->saveHeaderLine(std::string(data, n));
+    return n;
+}
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+}  // namespace
+
+void twitterClient::saveHeaderLine(const std::string& line) {
+    // Every answer begins with its status line: a proxy's CONNECT answer and any 1xx answer
+    // come before the final one, whose fields are the ones kept.
+    if (line.rfind("HTTP/", 0) == 0) {
+        lastHeaders.clear();
+        lastHeaderBytes = 0;
+        return;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return;  // the blank line, or not a field
+    if (lastHeaderBytes + line.size() > MAX_HEADER_BYTES) return;
+    lastHeaderBytes += line.size();
+    lastHeaders.emplace_back(lowerCase(trimmed(line.substr(0, colon))),
+                             trimmed(line.substr(colon + 1)));
+}
+
+bool twitterClient::getLastResponseHeader(const std::string& name, std::string& value) const {
+    const std::string wanted = lowerCase(name);
+    for (auto it = lastHeaders.rbegin(); it != lastHeaders.rend(); ++it) {
+        if (it->first != wanted) continue;
+        value = it->second;
+        return true;
+    }
+    return false;
+}
+
+bool twitterClient::getLastAnswerDate(std::int64_t& epochSeconds) const {
+    std::string date;
+    if (!getLastResponseHeader("Date", date)) return false;
+    const time_t seconds = curl_getdate(date.c_str(), nullptr);
+    if (seconds == static_cast<time_t>(-1)) return false;
+    epochSeconds = static_cast<std::int64_t>(seconds);
+    return true;
 }
 
 int twitterClient::saveLastWebResponse(char*& data, size_t size) {

@@ -4,7 +4,9 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "oauthlib.h"
@@ -64,6 +66,11 @@ class twitterClient {
     void getLastCurlError(std::string& outErrResp);
     // The HTTP status of the last answer; 0 when no answer came.
     long getLastHttpStatus() const;
+    // A header field of the last answer (not a proxy's): its value without the blanks around it;
+    // the last one of a repeated name. The name in any case. False when the answer had none.
+    bool getLastResponseHeader(const std::string& name, std::string& value) const;
+    // The last answer's Date, in seconds since the epoch; false when absent or unreadable.
+    bool getLastAnswerDate(std::int64_t& epochSeconds) const;
 
     // From any thread: the transfer under way ends within about a second, as not carried out,
     // and so does every later one until allowTransfers(). For an owner that must stop without
@@ -133,6 +140,7 @@ class twitterClient {
     bool oAuthHandlePIN(const std::string& authorizeUrl);
 
     static constexpr size_t MAX_RESPONSE_BYTES = 16 * 1024 * 1024;
+    static constexpr size_t MAX_HEADER_BYTES = 64 * 1024;  // fields beyond it are not kept
     static constexpr long CONNECT_TIMEOUT_SECONDS = 15;
     static constexpr long STALL_LIMIT_SECONDS = 30;  // abort below 1 byte/s for this long
 
@@ -162,6 +170,8 @@ class twitterClient {
     void clearCurlCallbackBuffers();
 
     static size_t curlCallback(char* data, size_t size, size_t nmemb, void* userData);
+    static size_t headerCallback(char* data, size_t size, size_t nmemb, void* userData);
+    void saveHeaderLine(const std::string& line);
     static int progressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     int saveLastWebResponse(char*& data, size_t size);
 
@@ -174,6 +184,8 @@ class twitterClient {
     CURL* curlHandle;
     char* errorBuffer;
     std::string callbackData;
+    std::vector<std::pair<std::string, std::string>> lastHeaders;  // names in lower case
+    size_t lastHeaderBytes;
     long lastHttpStatus;
     std::atomic<bool> aborted;
 

@@ -53,6 +53,7 @@ class SimRun:
         self.sandbox = sandbox
         self.typed = list(typed)
         self.pin = None
+        self.pin_asked = False  # the PIN box is open, waiting for the browser's page
         self.prompts = []
         self.statuses = []
         self.title_reads = []   # (epoch seconds, title): the plug-in began composing
@@ -96,10 +97,15 @@ class SimRun:
         elif text.startswith("open "):
             self.pin = approve(self.sandbox, text[len("open "):])
             say("  (the DJ approves the app in the browser and reads the PIN %s)" % self.pin)
+            if self.pin_asked:
+                self.pin_asked = False
+                self.answer(self.pin)
         elif text.startswith(ASK_PIN):
+            # The plug-in fetches the address while the box waits; the DJ types the PIN once
+            # the browser shows it.
             if self.pin is None:
-                self.problems.append("asked for a PIN before the browser showed one")
-                self.answer("")
+                say("  (the DJ waits for the browser to show the PIN)")
+                self.pin_asked = True
             else:
                 self.answer(self.pin)
         elif text.startswith(ASK_TWEET):
@@ -123,6 +129,8 @@ class SimRun:
             except (RuntimeError, OSError, http.client.HTTPException) as e:
                 self.problems.append("the browser failed: %s" % e)
                 self.answer("")
+        if self.pin_asked:
+            self.problems.append("asked for a PIN the browser never showed")
         self.proc.stdin.close()
         code = self.proc.wait()
         if code != 0:
