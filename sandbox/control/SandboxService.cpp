@@ -176,3 +176,8 @@ bool SandboxService::queueFault(const nlohmann::json& fault) const {
     std::string response;
     return adminRequest("POST", "/__faults", fault.dump(), response);
 }
+
+bool SandboxService::setMode(const nlohmann::json& changes) const {
+    std::string response;
+    return adminRequest("POST", "/__mode", changes.dump(), response);
+}

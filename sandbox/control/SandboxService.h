@@ -41,6 +41,10 @@ class SandboxService {
     nlohmann::json timeline() const;
     bool reset() const;
     bool queueFault(const nlohmann::json& fault) const;
+    // Changes how the service treats the account until the next change or reset: keys
+    // black_hole, clock_offset, rate_limit ({"posts", "window"} or null), account ("ok",
+    // "credits-depleted", "suspended"); see sandbox/README.md.
+    bool setMode(const nlohmann::json& changes) const;
 
   private:
     nlohmann::json adminList(const std::string& path) const;

@@ -11,6 +11,8 @@ import struct
 import time
 from email.utils import formatdate
 
+from . import clock
+
 MAX_HEADER = 64 * 1024
 MAX_BODY = 4 * 1024 * 1024
 
@@ -219,7 +221,7 @@ class Conn:
 
 def head_bytes(status, headers, length, close):
     lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
-    lines.append("Date: " + formatdate(usegmt=True))
+    lines.append("Date: " + formatdate(clock.now(), usegmt=True))
     lines.append("Server: trackpost-sandbox")
     for k, v in headers:
         lines.append("%s: %s" % (k, v))

@@ -5,10 +5,11 @@ independent of any client-side signer it is meant to test.
 """
 
 import hmac
-import time
 import types
 
 from oauthlib.oauth1.rfc5849 import signature, utils
+
+from . import clock
 
 TIMESTAMP_WINDOW = 300
 FORM_TYPE = "application/x-www-form-urlencoded"
@@ -90,7 +91,7 @@ def verify(req, store, token_kind):
         token_secret = tok["secret"] if tok else ""
 
     ts = params["oauth_timestamp"]
-    now = time.time()
+    now = clock.now()
     if not ts.isdigit() or abs(now - int(ts)) > TIMESTAMP_WINDOW:
         raise AuthError(135, "Timestamp out of bounds.")
 

@@ -14,21 +14,40 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, api2, oauth, pages
+from . import api, api2, clock, oauth, pages
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CERTS = os.path.join(HERE, "certs")
 TUNNEL_TARGETS = {("api.twitter.com", "443")}
-TEST_PATHS = ("/__log", "/__reset", "/__faults", "/__timeline")
+TEST_PATHS = ("/__log", "/__reset", "/__faults", "/__timeline", "/__mode")
 IDLE_TIMEOUT = 75
 COOKIE = "_sandbox_sess"
 LOG_CAP = 100000
 
 FAULT_KEYS = {"path": str, "status": int, "body": str, "delay": (int, float),
               "stall": (int, float), "reset": bool, "truncate": bool,
-              "garbage": bool, "large": int, "revoke_token": bool}
+              "garbage": bool, "large": int, "revoke_token": bool, "reset_in": (int, float)}
+
+# How the service treats this account until told otherwise: the `mode` of /__mode and of the
+# command line. /__reset goes back to the mode the sandbox was started with.
+MODE_DEFAULTS = {"black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok"}
+ACCOUNT_STATES = ("ok", "credits-depleted", "suspended")
+POST_ROUTES = {("POST", "/1.1/statuses/update.json"), ("POST", "/2/tweets")}
+
+# The service's answers for the account states and limits, v1.1 and v2.
+V1_RATE_LIMITED = {"errors": [{"message": "Rate limit exceeded", "code": 88}]}
+V2_RATE_LIMITED = {"title": "Too Many Requests", "detail": "Too Many Requests",
+                   "type": "about:blank", "status": 429}
+CREDITS_DEPLETED = {
+    "title": "CreditsDepleted",
+    "detail": "Your enrolled account does not have any credits to fulfill this request.",
+    "type": "https://api.twitter.com/2/problems/credits", "status": 402}
+SUSPENDED_MESSAGE = "Your account is suspended and is not permitted to access this feature."
+V1_SUSPENDED = {"errors": [{"message": SUSPENDED_MESSAGE, "code": 64}]}
+V2_SUSPENDED = {"title": "Forbidden", "detail": SUSPENDED_MESSAGE, "type": "about:blank",
+                "status": 403}
 
 
 def json_bytes(obj):
@@ -72,9 +91,12 @@ def html_answer(status, html, verdict="ok", headers=()):
 
 
 class Sandbox:
-    def __init__(self, creds, state_dir=None, quiet=False, access="full"):
+    def __init__(self, creds, state_dir=None, quiet=False, access="full", mode=None):
         self.creds = creds
         self.access = access
+        self.start_mode = check_mode(dict(MODE_DEFAULTS, **(mode or {})))
+        self.post_times = []  # sandbox clock times of the posts in the limit's window
+        self.apply_mode(self.start_mode)
         self.store = Store(creds, state_dir)
         self.quiet = quiet
         self.port = 0
@@ -128,6 +150,8 @@ class Sandbox:
         conn = Conn(sock, cid, peer)
         try:
             if conn.peek_first() == 0x16:
+                if self.mode["black_hole"]:
+                    return self.hold(conn)
                 conn.start_tls(self.tls)
                 self.serve_tls(conn)
             else:
@@ -180,6 +204,9 @@ class Sandbox:
             close = req.wants_close()
             if req.method == "CONNECT":
                 entry = self.record(conn, req)
+                if self.mode["black_hole"]:
+                    self.finish(entry, req, 0, "fault black-hole")
+                    return self.hold(conn)
                 host, _, port = req.target.rpartition(":")
                 if (host.lower(), port) not in TUNNEL_TARGETS:
                     self.finish(entry, req, 403, "error tunnel")
@@ -227,9 +254,19 @@ class Sandbox:
                     return self.faults.pop(i)
         return None
 
+    def hold(self, conn):
+        """The black hole: the connection stays open and silent until the mode ends (then it
+        is closed) or the sandbox stops."""
+        while self.mode["black_hole"] and not self.stop.is_set():
+            self.stop.wait(0.1)
+        return False
+
     def serve_service(self, conn, req, close):
         """Answers one request; False when the connection must end."""
         entry = self.record(conn, req)
+        if self.mode["black_hole"]:
+            self.finish(entry, req, 0, "fault black-hole")
+            return self.hold(conn)
         fault = self.take_fault(req)
         if fault:
             if fault.get("revoke_token"):
@@ -245,7 +282,10 @@ class Sandbox:
                 body = fault.get("body", "")
                 ctype = ("application/json; charset=utf-8" if body.lstrip()[:1] in ("{", "[")
                          else "text/plain; charset=utf-8")
-                ans = Answer(fault["status"], body, ctype, "fault status")
+                headers = []
+                if fault.get("reset_in") is not None:
+                    headers = limit_headers(1, 0, int(clock.now() + fault["reset_in"]))
+                ans = Answer(fault["status"], body, ctype, "fault status", headers)
                 self.finish(entry, req, ans.status, ans.verdict)
                 self.send(conn, ans, close)
                 return True
@@ -319,11 +359,16 @@ class Sandbox:
             oauth.verify(req, self.store, "access")
             if self.access == "v2-only":
                 return json_answer(403, V1_DENIED, "error 453")
+            refused, headers = self.post_gate(req, False)
+            if refused:
+                return refused
             call = api.Call(self.store, req, oauth.signed_body(req))
             status, obj = found[0](call, found[1])
         except (oauth.AuthError, api.ApiError) as e:
             return refusal(e.status, e.code, e.message)
-        return json_answer(status, obj)
+        ans = json_answer(status, obj)
+        ans.headers += headers
+        return ans
 
     def serve_v2(self, req):
         handler = api2.route(req.method, req.route)
@@ -336,10 +381,52 @@ class Sandbox:
                 oauth.verify(req, self.store, "access")
             except oauth.AuthError:
                 raise api2.unauthorized()
+            refused, headers = self.post_gate(req, True)
+            if refused:
+                return refused
             status, obj = handler(api.Call(self.store, req, ""))
         except api2.Problem as p:
             return json_answer(p.status, p.obj, "error %d" % p.status)
-        return json_answer(status, obj)
+        ans = json_answer(status, obj)
+        ans.headers += headers
+        return ans
+
+    # -- the account's state and limits --------------------------------------
+
+    def apply_mode(self, mode):
+        if mode.get("rate_limit") != getattr(self, "mode", {}).get("rate_limit"):
+            self.post_times = []
+        self.mode = mode
+        clock.set_offset(mode["clock_offset"])
+
+    def post_gate(self, req, v2):
+        """A post refused for the account's state or its limit, or None; and the limit's
+        headers for an answer that goes through."""
+        if (req.method, req.route) not in POST_ROUTES:
+            return None, []
+        account = self.mode["account"]
+        if account == "credits-depleted":
+            return json_answer(402, CREDITS_DEPLETED, "error 402"), []
+        if account == "suspended":
+            return (json_answer(403, V2_SUSPENDED, "error 403") if v2 else
+                    json_answer(403, V1_SUSPENDED, "error 64")), []
+        limit = self.mode["rate_limit"]
+        if not limit:
+            return None, []
+        now = clock.now()
+        with self.log_lock:
+            self.post_times = [t for t in self.post_times if t > now - limit["window"]]
+            if len(self.post_times) >= limit["posts"]:
+                reset = int(self.post_times[0] + limit["window"]) + 1
+                headers = limit_headers(limit["posts"], 0, reset)
+                ans = (json_answer(429, V2_RATE_LIMITED, "error 429") if v2 else
+                       json_answer(429, V1_RATE_LIMITED, "error 88"))
+                ans.headers += headers
+                return ans, []
+            self.post_times.append(now)
+            reset = int(self.post_times[0] + limit["window"]) + 1
+            return None, limit_headers(limit["posts"],
+                                       limit["posts"] - len(self.post_times), reset)
 
     # -- OAuth endpoints -----------------------------------------------------
 
@@ -453,8 +540,22 @@ class Sandbox:
             with self.log_lock:
                 self.log = []
                 self.faults = []
+            self.apply_mode(self.start_mode)
             self.store.reset()
             return json_answer(200, {"ok": True})
+        if r == "/__mode" and m == "GET":
+            return json_answer(200, self.mode)
+        if r == "/__mode" and m == "POST":
+            try:
+                changes = json.loads(req.body.decode("utf-8"))
+                if not isinstance(changes, dict):
+                    raise ValueError("expected a JSON object")
+                mode = check_mode(dict(self.mode, **changes))
+            except (ValueError, UnicodeDecodeError) as e:
+                return json_answer(400, {"ok": False, "error": str(e)})
+            with self.log_lock:
+                self.apply_mode(mode)
+            return json_answer(200, {"ok": True, "mode": mode})
         if r == "/__faults" and m == "GET":
             with self.log_lock:
                 return json_answer(200, list(self.faults))
@@ -476,6 +577,39 @@ class Sandbox:
         return json_answer(405, {"ok": False, "error": "method not allowed"})
 
 
+def limit_headers(limit, remaining, reset):
+    return [("x-rate-limit-limit", str(limit)), ("x-rate-limit-remaining", str(remaining)),
+            ("x-rate-limit-reset", str(reset))]
+
+
+def check_mode(mode):
+    for k in mode:
+        if k not in MODE_DEFAULTS:
+            raise ValueError("unknown mode key %r" % k)
+    if not isinstance(mode["black_hole"], bool):
+        raise ValueError("black_hole must be true or false")
+    offset = mode["clock_offset"]
+    if isinstance(offset, bool) or not isinstance(offset, (int, float)):
+        raise ValueError("clock_offset must be a number of seconds")
+    limit = mode["rate_limit"]
+    if limit is not None:
+        if (not isinstance(limit, dict) or set(limit) != {"posts", "window"} or
+                not all(isinstance(v, (int, float)) and not isinstance(v, bool) and v > 0
+                        for v in limit.values()) or not isinstance(limit["posts"], int)):
+            raise ValueError("rate_limit must be null or {\"posts\": N, \"window\": SECONDS}")
+    if mode["account"] not in ACCOUNT_STATES:
+        raise ValueError("account must be one of %s" % ", ".join(ACCOUNT_STATES))
+    return mode
+
+
+def parse_rate_limit(text):
+    posts, _, window = text.partition("/")
+    try:
+        return {"posts": int(posts), "window": float(window)}
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected POSTS/SECONDS, e.g. 2/30")
+
+
 def check_fault(f):
     if not isinstance(f, dict):
         raise ValueError("a fault must be a JSON object")
@@ -486,7 +620,7 @@ def check_fault(f):
             raise ValueError("bad value for fault key %r" % k)
     if "status" in f and not 100 <= f["status"] <= 599:
         raise ValueError("status must be 100..599")
-    for k in ("delay", "stall", "large"):
+    for k in ("delay", "stall", "large", "reset_in"):
         if k in f and f[k] < 0:
             raise ValueError("%s must not be negative" % k)
 
@@ -505,10 +639,23 @@ def main(argv=None):
     ap.add_argument("--access", choices=ACCESS_LEVELS, default="full",
                     help="v2-only: every v1.1 REST call is refused with code 453, as the service "
                          "does for accounts without v1.1 access; the OAuth steps still work")
+    ap.add_argument("--black-hole", action="store_true",
+                    help="accept connections and never answer (a dead route, a captive portal)")
+    ap.add_argument("--clock-offset", type=float, default=0, metavar="SECONDS",
+                    help="run the service's clock this far ahead (negative: behind)")
+    ap.add_argument("--rate-limit", type=parse_rate_limit, metavar="POSTS/SECONDS",
+                    help="answer 429 to posts beyond POSTS in any window of SECONDS")
+    ap.add_argument("--account", choices=ACCOUNT_STATES, default="ok",
+                    help="refuse every post: no credits left (402) or a suspended account (403)")
     args = ap.parse_args(argv)
 
     creds = load_credentials()
-    sb = Sandbox(creds, args.state, args.quiet, args.access)
+    mode = {"black_hole": args.black_hole, "clock_offset": args.clock_offset,
+            "rate_limit": args.rate_limit, "account": args.account}
+    try:
+        sb = Sandbox(creds, args.state, args.quiet, args.access, mode)
+    except ValueError as e:
+        ap.error(str(e))
     sb.listen(args.host, args.port)
 
     def on_signal(signum, frame):
@@ -528,6 +675,7 @@ def main(argv=None):
         creds["screen_name"], creds["user_id"], creds["password"]))
     print("  token:   %s  secret %s" % (creds["access_token"], creds["access_token_secret"]))
     print("  access:  %s" % args.access)
+    print("  mode:    %s" % json.dumps(sb.mode))
     print("  state:   %s" % (os.path.abspath(args.state) if args.state else "memory only"),
           flush=True)
 

@@ -303,6 +303,115 @@ def v2(sb):
     check("faults apply to v2", st == 503 and obj == "down", obj)
 
 
+def modes(sb):
+    """The account's states and limits, the clock offset and the black hole, switched on and off
+    through /__mode; /__reset goes back to normal."""
+    from email.utils import parsedate_to_datetime
+    import socket
+    update = "/1.1/statuses/update.json"
+
+    def post(text, v2=False):
+        if v2:
+            return sb.signed("POST", "/2/tweets", *FIXED, body=json.dumps({"text": text}),
+                             ctype="application/json")
+        return sb.signed("POST", update, *FIXED, body="status=" + quote(text))
+
+    def mode(**changes):
+        return sb.admin("POST", "/__mode", json.dumps(changes))[0]
+
+    sb.admin("POST", "/__reset")
+    # Each account state, v1.1 and v2: status, the code or title, and the service's words.
+    cases = (
+        ("credits-depleted", False, 402, "CreditsDepleted", "does not have any credits"),
+        ("credits-depleted", True, 402, "CreditsDepleted", "does not have any credits"),
+        ("suspended", False, 403, 64, "account is suspended"),
+        ("suspended", True, 403, "Forbidden", "account is suspended"),
+    )
+    for n, (state, v2, status, mark, words) in enumerate(cases):
+        check("mode account %s" % state, mode(account=state) == 200)
+        st, _, body = post("refused %d" % n, v2)
+        obj = json.loads(body)
+        got = obj.get("title") if isinstance(mark, str) else obj["errors"][0]["code"]
+        check("account %s v2=%s" % (state, v2), st == status and got == mark and words in body,
+              "%d %s" % (st, body))
+    check("refused posts not stored", sb.timeline() == [])
+    check("verification still served", mode(account="ok") == 200
+          and sb.signed("GET", "/1.1/account/verify_credentials.json", *FIXED)[0] == 200)
+
+    # A limit of 2 posts in 30 s: headers on every post, then 429 until the window's reset.
+    check("mode rate_limit", mode(rate_limit={"posts": 2, "window": 30}) == 200)
+    answers = [post("limited %d" % i, v2=i == 2) for i in range(4)]
+    statuses = [a[0] for a in answers]
+    check("rate limit statuses", statuses == [200, 200, 429, 429], statuses)
+    now = time.time()
+    for i, (st, r, body) in enumerate(answers):
+        reset = int(r.getheader("x-rate-limit-reset", "0"))
+        check("rate limit headers %d" % i, r.getheader("x-rate-limit-limit") == "2"
+              and now < reset <= now + 32
+              and r.getheader("x-rate-limit-remaining") == str(max(0, 1 - i)),
+              dict(r.getheaders()))
+    check("v2 429 body", json.loads(answers[2][2]).get("title") == "Too Many Requests",
+          answers[2][2])
+    check("v1.1 429 body", '"code":88' in answers[3][2], answers[3][2])
+    sb.admin("POST", "/__faults", json.dumps(
+        {"path": "update", "status": 429, "body": "{}", "reset_in": 7}))
+    mode(rate_limit=None)
+    st, r, _ = post("one-shot limit")
+    check("429 fault with its reset", st == 429 and
+          abs(int(r.getheader("x-rate-limit-reset", "0")) - (time.time() + 7)) <= 2,
+          dict(r.getheaders()))
+
+    # The service's clock 10 minutes ahead: its Date says so, and our time stamps are refused.
+    check("mode clock_offset", mode(clock_offset=600) == 200)
+    st, r, body = sb.signed("GET", "/1.1/account/verify_credentials.json", *FIXED)
+    shown = parsedate_to_datetime(r.getheader("Date")).timestamp()
+    check("Date shifted", abs(shown - (time.time() + 600)) <= 3, r.getheader("Date"))
+    check("time stamp refused", st == 401 and '"code":135' in body, body)
+    st, _, body = sb.signed("GET", "/1.1/account/verify_credentials.json", *FIXED,
+                            timestamp=str(int(time.time() + 600)))
+    check("shifted time stamp accepted", st == 200, body)
+
+    # The black hole: connections are taken and never answered; the control endpoint still is.
+    check("mode black_hole", mode(black_hole=True, clock_offset=0) == 200)
+    with socket.create_connection(("127.0.0.1", sb.port), timeout=5) as raw:
+        raw.sendall(b"CONNECT api.twitter.com:443 HTTP/1.1\r\nHost: api.twitter.com\r\n\r\n")
+        raw.settimeout(1.0)
+        try:
+            raw.recv(1)  # an answer or a close: not silent
+            silent = False
+        except socket.timeout:
+            silent = True
+        check("black hole: no answer", silent)
+        check("black hole: control still answers", sb.admin("GET", "/__mode")[0] == 200)
+        check("black hole off", mode(black_hole=False) == 200)
+        raw.settimeout(2.0)
+        try:
+            closed = raw.recv(1) == b""
+        except (socket.timeout, ConnectionError):
+            closed = False
+        check("black hole: held connection closed when it ends", closed)
+    check("answered again", sb.signed("GET", "/1.1/account/verify_credentials.json", *FIXED)[0]
+          == 200)
+
+    check("bad mode refused", mode(account="asleep") == 400 and mode(speed=1) == 400)
+    sb.admin("POST", "/__reset")
+    check("reset: normal mode", json.loads(sb.admin("GET", "/__mode")[1]) == {
+        "black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok"})
+
+
+def started_in_a_mode():
+    """The same modes from the command line, kept over a reset."""
+    sb = Sandbox("--clock-offset", "-900", "--account", "suspended", "--rate-limit", "3/60")
+    try:
+        sb.admin("POST", "/__reset")
+        mode = json.loads(sb.admin("GET", "/__mode")[1])
+        check("command-line mode", mode == {"black_hole": False, "clock_offset": -900,
+                                             "rate_limit": {"posts": 3, "window": 60},
+                                             "account": "suspended"}, mode)
+    finally:
+        check("command-line mode: clean exit", sb.stop() == 0)
+
+
 def v2_only():
     """A sandbox for an account without v1.1 access: v1.1 refused with 453, OAuth and v2 work."""
     sb = Sandbox("--access", "v2-only")
@@ -333,7 +442,7 @@ def main():
     signal.alarm(60)   # never hang a test run
     sb = Sandbox()
     try:
-        for part in (flow, refusals, transport, duplicates, v2):
+        for part in (flow, refusals, transport, duplicates, v2, modes):
             try:
                 part(sb)
             except Exception as e:  # a broken step ends its part, not the run
@@ -341,10 +450,11 @@ def main():
     finally:
         rc = sb.stop()
     check("clean exit on SIGTERM", rc == 0, rc)
-    try:
-        v2_only()
-    except Exception as e:
-        check("v2_only", False, "raised %r" % e)
+    for part in (v2_only, started_in_a_mode):
+        try:
+            part()
+        except Exception as e:
+            check(part.__name__, False, "raised %r" % e)
     print("%d passed, %d failed" % (passed, failed))
     sys.exit(1 if failed else 0)
 
