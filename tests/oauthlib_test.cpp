@@ -305,6 +305,28 @@ TEST(OAuthHeader, LineFormatAndOptionalItems) {
     }
 }
 
+// The time stamp is this machine's clock moved by the offset, either way.
+TEST(OAuthHeader, TheTimeStampFollowsTheClockOffset) {
+    for (std::int64_t offset : {std::int64_t{0}, std::int64_t{1200}, std::int64_t{-86400}}) {
+        oAuth o;
+        o.setConsumerKey("ck");
+        o.setConsumerSecret("cs");
+        o.setClockOffset(offset);
+        EXPECT_EQ(o.getClockOffset(), offset);
+        std::string header;
+        const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+        ASSERT_TRUE(o.getOAuthHeader(eOAuthRequestGet, "https://api.twitter.com/1.1/x.json", "",
+                                     header, false));
+        const std::int64_t after = static_cast<std::int64_t>(std::time(nullptr));
+        std::smatch found;
+        ASSERT_TRUE(std::regex_search(header, found, std::regex("oauth_timestamp=\"([0-9]+)\"")));
+        const std::int64_t stamp = std::stoll(found[1]);
+        EXPECT_GE(stamp, before + offset);
+        EXPECT_LE(stamp, after + offset);
+        EXPECT_EQ(o.clone().getClockOffset(), offset);
+    }
+}
+
 // A token from an answer or a PIN from a page can hold anything; none of it may end the value,
 // the item or the line.
 TEST(OAuthHeader, EveryValueIsPercentEncodedInTheLine) {

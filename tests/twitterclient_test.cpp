@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -510,6 +512,60 @@ TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {
     EXPECT_TRUE(startsWith(response(client), "{\"errors\":[{\"code\":32")) << response(client);
     EXPECT_EQ(lastRequest().at("status"), 401);
     EXPECT_EQ(curlError(client), "");
+}
+
+// The last answer's header fields are the service's own, not the proxy's CONNECT answer's,
+// read in any case; a transfer that gets no answer leaves none.
+TEST_F(ClientTest, TheLastAnswersHeadersAreKept) {
+    ASSERT_TRUE(sandbox().setMode({{"rate_limit", {{"posts", 5}, {"window", 60}}}}));
+    ASSERT_TRUE(client.statusUpdate("with limit headers"));
+    std::string value;
+    for (const char* name : {"Content-Type", "content-type", "CONTENT-TYPE"}) {
+        ASSERT_TRUE(client.getLastResponseHeader(name, value)) << name;
+        EXPECT_EQ(value, "application/json; charset=utf-8");
+    }
+    ASSERT_TRUE(client.getLastResponseHeader("x-rate-limit-remaining", value));
+    EXPECT_EQ(value, "4") << "trimmed of blanks and the line end";
+    EXPECT_FALSE(client.getLastResponseHeader("Proxy-Agent", value));
+    std::int64_t date = 0;
+    ASSERT_TRUE(client.getLastAnswerDate(date));
+    EXPECT_LE(std::llabs(date - static_cast<std::int64_t>(std::time(nullptr))), 5);
+
+    // The next answer's fields replace them all.
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_FALSE(client.getLastResponseHeader("x-rate-limit-remaining", value));
+    ASSERT_TRUE(sandbox().queueFault({{"reset", true}}));
+    ASSERT_TRUE(sandbox().queueFault({{"reset", true}}));
+    EXPECT_FALSE(client.accountVerifyCredGet());
+    EXPECT_FALSE(client.getLastResponseHeader("Content-Type", value));
+    EXPECT_FALSE(client.getLastAnswerDate(date));
+}
+
+// A signer whose clock is off is refused for its time stamp; with the offset the answer's Date
+// gives, the same call goes through.
+TEST_F(ClientTest, AClockOffsetShiftsEveryTimeStamp) {
+    client.getOAuth().setClockOffset(1000);
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_EQ(client.getLastHttpStatus(), 401);
+    EXPECT_NE(response(client).find("\"code\":135"), std::string::npos) << response(client);
+    std::int64_t date = 0;
+    ASSERT_TRUE(client.getLastAnswerDate(date));
+    client.getOAuth().setClockOffset(date - static_cast<std::int64_t>(std::time(nullptr)));
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_EQ(client.getLastHttpStatus(), 200);
+
+    // Against a service whose clock runs 20 minutes ahead.
+    ASSERT_TRUE(sandbox().setMode({{"clock_offset", 1200}}));
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_EQ(client.getLastHttpStatus(), 401);
+    ASSERT_TRUE(client.getLastAnswerDate(date));
+    const std::int64_t offset = date - static_cast<std::int64_t>(std::time(nullptr));
+    EXPECT_NEAR(static_cast<double>(offset), 1200.0, 3.0);
+    client.getOAuth().setClockOffset(offset);
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    EXPECT_EQ(client.getLastHttpStatus(), 200);
+    std::unique_ptr<twitterClient> copy(client.clone());
+    EXPECT_EQ(copy->getOAuth().getClockOffset(), offset) << "a clone signs on the same clock";
 }
 
 TEST_F(ClientTest, TransferFailuresReturnFalseWithLibcurlsMessage) {
