@@ -233,10 +233,15 @@ bool SimHost::press(const std::string& name, std::string& error) {
     }
     console_.event("press " + quoted(p->name));
     // Down, then up: the host calls the plug-in for both.
+    const auto pressStart = std::chrono::steady_clock::now();
     spfStoreInt32(static_cast<std::int32_t*>(p->storage), 1);
     plugin_->OnParameter(p->id);
     spfStoreInt32(static_cast<std::int32_t*>(p->storage), 0);
     plugin_->OnParameter(p->id);
+    // Boxes included: with their answers waiting on standard input, they take microseconds.
+    if (timings_)
+        console_.event("timings: OnParameter " + quoted(p->name) + " " +
+                       millisecondsSince(pressStart));
     return true;
 }
 

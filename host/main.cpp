@@ -42,8 +42,9 @@ Options:
   --no-plugin       load no plug-in: the host alone, to compare its time and memory with a run
                     that loads one (commands for the plug-in's controls fail)
   --timings         also print the epoch the stamps count from ("timings: stamps count from epoch
-                    S") and how long the factory with OnLoad, and Release, took ("timings: factory
-                    and OnLoad M ms", "timings: Release M ms")
+                    S") and how long the factory with OnLoad, each button press (both of its
+                    OnParameter calls) and Release took ("timings: factory and OnLoad M ms",
+                    "timings: OnParameter 'NAME' M ms", "timings: Release M ms")
   -h, --help        this text
 
 Commands:

@@ -577,9 +577,10 @@ TEST(OAuthCrossCheck, SignaturesAgreeWithOAuthlib) {
                             {"token_secret", tokenSecret}});
     }
 
-    const std::string dir = ::testing::TempDir();
-    const std::string in = dir + "/oauth_crosscheck_in.json",
-                      out = dir + "/oauth_crosscheck_out.json";
+    const TempFolder folder("trackpost-crosscheck-");
+    ASSERT_FALSE(folder.path().empty());
+    const std::string in = (folder.path() / "in.json").string(),
+                      out = (folder.path() / "out.json").string();
     std::ofstream(in) << requests.dump();
     const std::string command = std::string("/usr/bin/python3 ") + TRACKPOST_TESTS_DIR +
                                 "/oauth_crosscheck.py < " + in + " > " + out;

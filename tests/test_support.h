@@ -1,6 +1,9 @@
 #ifndef TRACKPOST_TEST_SUPPORT_H
 #define TRACKPOST_TEST_SUPPORT_H
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -24,6 +27,27 @@ constexpr bool threadSanitizer = false;
 #endif
 
 using Bytes = std::vector<unsigned char>;
+
+// A folder of the test's own in the system's temporary folder, removed with all it holds when the
+// test ends, however it ends. Empty path when it could not be made.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& prefix = "trackpost-test-") {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
 
 inline std::string toHex(const unsigned char* p, size_t n) {
     static const char digits[] = "0123456789abcdef";

@@ -14,6 +14,7 @@
 
 #include "eventually.h"
 #include "sandbox_test_support.h"
+#include "test_support.h"
 #include "urlencode.h"
 
 using nlohmann::json;
@@ -482,8 +483,9 @@ TEST_F(ClientTest, AuthorizePageValuesAreUnescapedAndFormEncoded) {
 // An address handed to the client is fetched over HTTPS or not at all: never a local file, never
 // plain HTTP, even through the proxy.
 TEST_F(ClientTest, OnlyHttpsAddressesAreFetched) {
-    const std::string pagePath =
-        ::testing::TempDir() + "/trackpost_authorize_page_" + std::to_string(getpid()) + ".html";
+    const testsupport::TempFolder folder("trackpost-page-");
+    ASSERT_FALSE(folder.path().empty());
+    const std::string pagePath = (folder.path() / "authorize.html").string();
     std::ofstream(pagePath) << "<input name=\"authenticity_token\" type=\"hidden\" value=\"a\">"
                                "<input name=\"oauth_token\" type=\"hidden\" value=\"t\">"
                                "<p id=\"code-desc\"><code>1234567</code>";
@@ -503,7 +505,6 @@ TEST_F(ClientTest, OnlyHttpsAddressesAreFetched) {
         EXPECT_NE(curlError(client).find("disabled"), std::string::npos) << curlError(client);
     }
     EXPECT_EQ(sandbox().log().size(), logged) << "nothing reached the sandbox";
-    std::remove(pagePath.c_str());
 }
 
 TEST_F(ClientTest, AnErrorAnswerIsACompletedTransfer) {
