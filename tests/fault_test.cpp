@@ -439,6 +439,10 @@ TEST_P(FaultInjection, ShowsTheFaultKeepsTheLoginAndPostsAfterwards) {
             if (secondWaits) {
                 ASSERT_TRUE(second());
             }
+            // The box comes just after the status that called for it.
+            EXPECT_TRUE(
+                eventually([&] { return run->messageBoxes() >= c.boxes; }, STEP_LIMIT, 20ms))
+                << run->transcript();
             const int boxes = run->messageBoxes();
             switch (c.recovery) {
                 case Recovery::RestartSandbox:
@@ -456,10 +460,12 @@ TEST_P(FaultInjection, ShowsTheFaultKeepsTheLoginAndPostsAfterwards) {
                     break;
             }
             if (atLoad) {
-                // The worker checks the kept login again by itself; then the first text.
+                // The worker checks the kept login again by itself; then the first text, posted
+                // before the next press (two presses in one pass of the worker make one tweet).
                 ASSERT_TRUE(run->waitStatus("Logged In")) << run->transcript();
                 ASSERT_TRUE(run->send("load 1"));
                 ASSERT_TRUE(run->send("press Manual Tweet"));
+                ASSERT_TRUE(eventuallyTimelineHas(1)) << run->transcript();
             }
             if (!secondWaits) {
                 ASSERT_TRUE(second());
