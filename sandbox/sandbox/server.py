@@ -40,14 +40,16 @@ POST_ROUTES = {("POST", "/1.1/statuses/update.json"), ("POST", "/2/tweets")}
 V1_RATE_LIMITED = {"errors": [{"message": "Rate limit exceeded", "code": 88}]}
 V2_RATE_LIMITED = {"title": "Too Many Requests", "detail": "Too Many Requests",
                    "type": "about:blank", "status": 429}
+# As users quote it: no "status" member. The account id is the sandbox's own.
 CREDITS_DEPLETED = {
-    "title": "CreditsDepleted",
-    "detail": "Your enrolled account does not have any credits to fulfill this request.",
-    "type": "https://api.twitter.com/2/problems/credits", "status": 402}
+    "account_id": 1900000000000100001, "title": "CreditsDepleted",
+    "detail": "Your enrolled account [1900000000000100001] does not have any credits to fulfill "
+              "this request.",
+    "type": "https://api.twitter.com/2/problems/credits"}
 SUSPENDED_MESSAGE = "Your account is suspended and is not permitted to access this feature."
 V1_SUSPENDED = {"errors": [{"message": SUSPENDED_MESSAGE, "code": 64}]}
-V2_SUSPENDED = {"title": "Forbidden", "detail": SUSPENDED_MESSAGE, "type": "about:blank",
-                "status": 403}
+V2_SUSPENDED = {"detail": "The user used for authentication is suspended", "title": "Forbidden",
+                "status": 403, "type": "https://api.twitter.com/2/problems/user-suspended"}
 
 
 def json_bytes(obj):

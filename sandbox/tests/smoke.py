@@ -325,7 +325,7 @@ def modes(sb):
         ("credits-depleted", False, 402, "CreditsDepleted", "does not have any credits"),
         ("credits-depleted", True, 402, "CreditsDepleted", "does not have any credits"),
         ("suspended", False, 403, 64, "account is suspended"),
-        ("suspended", True, 403, "Forbidden", "account is suspended"),
+        ("suspended", True, 403, "Forbidden", "authentication is suspended"),
     )
     for n, (state, v2, status, mark, words) in enumerate(cases):
         check("mode account %s" % state, mode(account=state) == 200)
