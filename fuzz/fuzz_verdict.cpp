@@ -41,5 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // v2 accepts only a 2xx answer with data in it.
     if (!v2Refused)
         FUZZ_CHECK(status >= 200 && status < 300 && body.find("\"data\"") != std::string::npos);
+
+    // What a post's answer means agrees with the verdicts, and a limit never waits past a day.
+    FUZZ_CHECK((postResult(status, body, false) == PostResult::Accepted) == !refused);
+    FUZZ_CHECK((postResult(status, body, true) == PostResult::Accepted) == !v2Refused);
+    const std::string detail = answerDetail(body);
+    FUZZ_CHECK(detail.size() <= body.size());
+    const HeaderLookup everyHeader = [&](const char*, std::string& value) {
+        value = body;
+        return true;
+    };
+    const std::int64_t wait = limitWaitSeconds(everyHeader, status);
+    FUZZ_CHECK(wait >= 0 && wait <= LONGEST_LIMIT_SECONDS);
     return 0;
 }

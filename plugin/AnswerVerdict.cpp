@@ -136,6 +136,11 @@ std::int64_t limitWaitSeconds(const HeaderLookup& header, std::int64_t serviceNo
     consider("x-user-limit-24hour-reset", "x-user-limit-24hour-remaining");
     consider("x-app-limit-24hour-reset", "x-app-limit-24hour-remaining");
     if (!told) return 0;
-    // A reset already past (clocks apart) still waits a moment; a wild one no more than a day.
-    return std::clamp<std::int64_t>(until - serviceNow, 1, LONGEST_LIMIT_SECONDS);
+    // until >= serviceNow: the difference fits unsigned even for wild values. A reset already
+    // past (clocks apart) still waits a moment; a wild one no more than a day.
+    const std::uint64_t ahead =
+        static_cast<std::uint64_t>(until) - static_cast<std::uint64_t>(serviceNow);
+    return std::clamp<std::int64_t>(
+        static_cast<std::int64_t>(std::min<std::uint64_t>(ahead, LONGEST_LIMIT_SECONDS)), 1,
+        LONGEST_LIMIT_SECONDS);
 }
