@@ -109,9 +109,7 @@ SPFRESULT CTrackpost::OnLoad() {
         spfStoreText(tweetTemplate, sizeof tweetTemplate, DEFAULT_TEMPLATE,
                      sizeof DEFAULT_TEMPLATE - 1);
         outbox.clear();
-        const std::uint64_t generation = login.generation;
-        login = LoginWork();
-        login.generation = generation + 1;
+        forgetLoginSteps();
     }
     setStatus(STATUS_NOT_LOGGED_IN);
     declareParameters();
@@ -314,7 +312,7 @@ void CTrackpost::verifyKeptLogin(std::uint64_t generation) {
                          result == PostResult::RateLimited;
     login.verifyKept = passing;
     if (passing) login.verifyAt = pacing->now() + login.verifyRetry.next();
-    spfStoreText(status, sizeof status, STATUS_LOGIN_FAILED, sizeof STATUS_LOGIN_FAILED - 1);
+    storeStatus(STATUS_LOGIN_FAILED);
 }
 
 void CTrackpost::fetchRequestToken(std::uint64_t generation) {
@@ -380,7 +378,7 @@ bool CTrackpost::commitLogin(std::uint64_t generation) {
         login.verifyRetry.reset();
         outbox.endOutage();
         loggedIn = true;
-        spfStoreText(status, sizeof status, STATUS_LOGGED_IN, sizeof STATUS_LOGGED_IN - 1);
+        storeStatus(STATUS_LOGGED_IN);
     }
     hostRun(CMD_AUTH_ON);
     // A logout between the two tells the host last.
@@ -403,9 +401,7 @@ void CTrackpost::logout(const char* message) {
     {
         std::lock_guard<std::mutex> guard(textLock);
         for (char& byte : access) __atomic_store_n(&byte, '\0', __ATOMIC_RELAXED);
-        const std::uint64_t generation = login.generation;
-        login = LoginWork();
-        login.generation = generation + 1;
+        forgetLoginSteps();
         outbox.endOutage();
         loggedIn = false;
     }
@@ -649,7 +645,17 @@ void CTrackpost::showPostFailure(PostResult result) {
 
 void CTrackpost::setStatus(const char* text) {
     std::lock_guard<std::mutex> guard(textLock);
+    storeStatus(text);
+}
+
+void CTrackpost::storeStatus(const char* text) {
     spfStoreText(status, sizeof status, text, std::strlen(text));
+}
+
+void CTrackpost::forgetLoginSteps() {
+    const std::uint64_t generation = login.generation;
+    login = LoginWork();
+    login.generation = generation + 1;
 }
 
 std::string CTrackpost::templateText() {

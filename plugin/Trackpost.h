@@ -108,6 +108,8 @@ class CTrackpost : public ISpfPlugin8 {
     void verifyKeptLogin(std::uint64_t generation);
     void fetchRequestToken(std::uint64_t generation);
     void exchangePin(const std::string& pin, std::uint64_t generation);
+    // Under `textLock`: every login step asked for is dropped, and one under way is void.
+    void forgetLoginSteps();
     // Under `textLock`: no logout came since the step of `generation` began.
     bool loginCurrent(std::uint64_t generation) const { return login.generation == generation; }
     // Logged in with the client's token: flag, host variable, status; queued texts go out.
@@ -147,6 +149,7 @@ class CTrackpost : public ISpfPlugin8 {
     void autoTweetStep(DeckIdentity& deck);
 
     void setStatus(const char* text);
+    void storeStatus(const char* text);  // under `textLock`
     std::string templateText();
     void setTemplate(const std::string& text);
     void queueText(std::string text, TextOrigin origin);

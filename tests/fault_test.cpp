@@ -285,12 +285,6 @@ std::string announcement(int track) {
     return std::string("Now playing ") + tracks[track - 1] + " on #Spinforge";
 }
 
-std::vector<std::string> timelineTexts() {
-    std::vector<std::string> out;
-    for (const auto& t : sandbox().timeline()) out.push_back(t.at("text"));
-    return out;
-}
-
 class FaultInjection : public ::testing::TestWithParam<FaultCase> {
   protected:
     void SetUp() override {

@@ -37,12 +37,6 @@ inline void pointPluginAt(int port) {
 
 static_assert(ACCESS_BLOCK_SIZE == CTrackpost::ACCESS_SIZE);
 
-inline std::vector<std::string> timelineTexts(const SandboxService& service = sandbox()) {
-    std::vector<std::string> out;
-    for (const auto& t : service.timeline()) out.push_back(t.at("text"));
-    return out;
-}
-
 // Requests to one path of the service.
 inline std::vector<nlohmann::json> requestsTo(const std::string& path,
                                               const SandboxService& service = sandbox()) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "SandboxService.h"
 #include "twitterclient.h"
@@ -34,6 +35,13 @@ inline nlohmann::json serviceRequests(const SandboxService& service = sandbox())
     nlohmann::json out = nlohmann::json::array();
     for (const auto& entry : service.log())
         if (entry.at("method") != "CONNECT") out.push_back(entry);
+    return out;
+}
+
+// The texts of the stored tweets, oldest first.
+inline std::vector<std::string> timelineTexts(const SandboxService& service = sandbox()) {
+    std::vector<std::string> out;
+    for (const auto& t : service.timeline()) out.push_back(t.at("text"));
     return out;
 }
 
