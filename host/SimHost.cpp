@@ -329,8 +329,24 @@ void SimHost::showStatus() {
 // ---------------------------------------------------------------------------------------------
 // The host's callbacks
 
+bool SimHost::onHostThread(const char* callback, const std::string& detail) {
+    if (std::this_thread::get_id() == hostThread_) return true;
+    contractBroken_ = true;
+    console_.error(std::string("host: contract broken: ") + callback +
+                   " called on another thread than the host's (" + detail + "); refused");
+    return false;
+}
+
+void SimHost::refresh() {
+    if (plugin_ == nullptr) return;
+    char shown[256];
+    for (const DeclaredParameter& p : parameters_)
+        if (p.kind == SPF_PARAM_TEXT) plugin_->OnGetParameterString(p.id, shown, sizeof shown);
+}
+
 SPFRESULT SimHost::runCommand(const char* command) {
     if (command == nullptr) return SPF_FAIL;
+    if (!onHostThread("runCommand", quoted(command))) return SPF_FAIL;
     std::istringstream words(command);
     std::string verb, variable, value, extra;
     if (words >> verb >> variable >> value && !(words >> extra) && verb == "set" &&
@@ -371,6 +387,7 @@ SPFRESULT SimHost::queryText(const char* query, char* out, std::int32_t size) {
 SPFRESULT SimHost::declareParameter(void* storage, std::int32_t kind, std::int32_t id,
                                     const char* name, const char* shortName, float value) {
     DeclaredParameter p{storage, kind, id, name ? name : "", shortName ? shortName : "", 0};
+    if (!onHostThread("declareParameter", quoted(p.name))) return SPF_FAIL;
     switch (kind) {
         case SPF_PARAM_BUTTON:
         case SPF_PARAM_SWITCH:

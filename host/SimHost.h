@@ -41,7 +41,9 @@ class KeptValues {
 };
 
 // The stand-in host: loads a plug-in library through its factory, answers its callbacks from the
-// deck, and drives it as the DJ would.
+// deck, and drives it as the DJ would. Its thread is the one that made it: every call into the
+// plug-in comes from there, and a host-only callback (runCommand, declareParameter) from any other
+// thread is refused and reported, and breaks the contract for the rest of the run.
 class SimHost : public ISpfHost8 {
   public:
     SimHost(Console& console, Deck& deck, KeptValues& kept);
@@ -60,6 +62,12 @@ class SimHost : public ISpfHost8 {
     // Set a switch, by name or short name.
     bool setSwitch(const std::string& name, bool on, std::string& error);
 
+    // The host refreshes its display between the user's actions: it asks the plug-in for the
+    // string of each text it shows.
+    void refresh();
+    // A host-only callback came from another thread than the host's.
+    bool contractBroken() const { return contractBroken_; }
+
     // Prints the texts, switches and host variables.
     void showStatus();
     // Prints any text parameter that changed since the last look.
@@ -77,10 +85,14 @@ class SimHost : public ISpfHost8 {
 
   private:
     const DeclaredParameter* findParameter(const std::string& name, std::int32_t kind) const;
+    // False, with a report, when a host-only callback comes from another thread.
+    bool onHostThread(const char* callback, const std::string& detail);
     std::string snapshotText(const DeclaredParameter& p) const;
     void startWatcher();
     void stopWatcher();
 
+    const std::thread::id hostThread_ = std::this_thread::get_id();
+    std::atomic<bool> contractBroken_{false};
     Console& console_;
     Deck& deck_;
     KeptValues& kept_;

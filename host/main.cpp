@@ -1,9 +1,11 @@
 // spinforge-sim: a stand-in for the Spinforge DJ host. Loads a plug-in library through its class
 // factory, plays a playlist on a simulated deck, and drives the plug-in from a script or a prompt.
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -61,6 +63,11 @@ Commands:
   quit                   release the plug-in and keep its kept values (also at end of input)
 Lines starting with # are comments.
 
+The host calls the plug-in on its own thread only, as the real host does: at load, for every
+press and switch, and every 20 ms while it waits (a script's "wait", or the prompt's input) to
+refresh its display. runCommand and declareParameter are taken on that thread only; a call from
+another thread is refused and reported, and the run then ends with exit status 3.
+
 The plug-in's own boxes (questions, the PIN, a typed tweet, error messages) appear on the desktop
 when there is one, else on the terminal: questions and messages on standard error, answers read
 from standard input, one line each (always so with --script). TRACKPOST_DIALOGS=terminal|desktop
@@ -86,14 +93,31 @@ std::string defaultStatePath() {
     return folder + "/state";
 }
 
-// Sleeps in slices so that an interrupt ends the wait; the last slice only as long as is left.
-void waitSeconds(double seconds) {
+// How often the host refreshes its display while the DJ does nothing.
+const auto REFRESH_INTERVAL = std::chrono::milliseconds(20);
+
+// Lets time pass in slices, refreshing the host's display after each, so that an interrupt ends
+// the wait; the last slice only as long as is left.
+void waitSeconds(double seconds, SimHost& host) {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(seconds));
-    for (auto now = Clock::now(); !interrupted && now < end; now = Clock::now())
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(end - now, std::chrono::milliseconds(20)));
+    for (auto now = Clock::now(); !interrupted && now < end; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, REFRESH_INTERVAL));
+        host.refresh();
+    }
+}
+
+// Refreshes the host's display until standard input has a line to read (or ends), as a host's
+// event loop does while the DJ is idle. Lines already read into stdio's buffer count.
+void refreshUntilInput(SimHost& host) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int slice = static_cast<int>(REFRESH_INTERVAL.count());
+    while (!interrupted && stdin->_IO_read_ptr >= stdin->_IO_read_end) {
+        const int ready = poll(&in, 1, slice);
+        if (ready != 0 && !(ready < 0 && errno == EINTR)) return;
+        host.refresh();
+    }
 }
 
 bool parseSeconds(const std::string& text, double& seconds) {
@@ -144,7 +168,7 @@ struct Simulation {
             deck.setHistoryDelay(seconds);
             console.event("host: history delay " + rest + " s");
         } else if (verb == "wait" && parseSeconds(rest, seconds) && seconds >= 0) {
-            waitSeconds(seconds);
+            waitSeconds(seconds, host);
         } else if (verb == "status") {
             host.showStatus();
         } else if (verb == "tracks") {
@@ -259,6 +283,7 @@ int main(int argc, char** argv) {
     std::string line;
     for (int number = 1; !simulation.quit && !interrupted; ++number) {
         if (prompt) std::cout << "spinforge> " << std::flush;
+        if (scriptPath.empty()) refreshUntilInput(host);
         if (!std::getline(input, line)) break;
         if (!prompt && !line.empty() && line[0] != '#') console.event("> " + line);
         if (simulation.run(line, error)) continue;
@@ -274,6 +299,10 @@ int main(int argc, char** argv) {
     if (!kept.write(statePath, error)) {
         console.error("spinforge-sim: " + error);
         return 1;
+    }
+    if (host.contractBroken()) {
+        console.error("spinforge-sim: the plug-in broke the host's threading contract (see above)");
+        return 3;
     }
     return status;
 }

@@ -122,9 +122,12 @@ bool answerRefusesTimestamp(long httpStatus, const std::string& body, bool haveD
     return httpStatus == 401 && haveDate && apart > CLOCK_TOLERANCE_SECONDS;
 }
 
-std::int64_t limitWaitSeconds(const HeaderLookup& header, std::int64_t serviceNow) {
+std::int64_t limitWaitMillis(const HeaderLookup& header, std::int64_t serviceNowMs) {
+    // Whole seconds first, so that wild values never overflow the milliseconds.
+    const std::int64_t nowSeconds = serviceNowMs / 1000 - (serviceNowMs % 1000 < 0 ? 1 : 0);
+    const std::int64_t pastMs = serviceNowMs - nowSeconds * 1000;  // 0..999
     bool told = false;
-    std::int64_t until = serviceNow;
+    std::int64_t until = nowSeconds;
     const auto consider = [&](const char* resetName, const char* remainingName) {
         std::int64_t reset = 0;
         if (remainingName != nullptr && !headerIsZero(header, remainingName)) return;
@@ -136,11 +139,11 @@ std::int64_t limitWaitSeconds(const HeaderLookup& header, std::int64_t serviceNo
     consider("x-user-limit-24hour-reset", "x-user-limit-24hour-remaining");
     consider("x-app-limit-24hour-reset", "x-app-limit-24hour-remaining");
     if (!told) return 0;
-    // until >= serviceNow: the difference fits unsigned even for wild values. A reset already
-    // past (clocks apart) still waits a moment; a wild one no more than a day.
+    // until >= nowSeconds: the difference fits unsigned even for wild values.
     const std::uint64_t ahead =
-        static_cast<std::uint64_t>(until) - static_cast<std::uint64_t>(serviceNow);
-    return std::clamp<std::int64_t>(
-        static_cast<std::int64_t>(std::min<std::uint64_t>(ahead, LONGEST_LIMIT_SECONDS)), 1,
-        LONGEST_LIMIT_SECONDS);
+        static_cast<std::uint64_t>(until) - static_cast<std::uint64_t>(nowSeconds);
+    if (ahead == 0) return PAST_LIMIT_WAIT_MS;  // clocks apart: still wait a moment
+    if (ahead > static_cast<std::uint64_t>(LONGEST_LIMIT_SECONDS))
+        return LONGEST_LIMIT_SECONDS * 1000;
+    return static_cast<std::int64_t>(ahead) * 1000 - pastMs;
 }

@@ -38,12 +38,13 @@ bool answerRefusesTimestamp(long httpStatus, const std::string& body, bool haveD
                             std::int64_t serviceTime, std::int64_t signedTime);
 constexpr std::int64_t CLOCK_TOLERANCE_SECONDS = 60;
 
-// How long a rate-limited answer asks to wait, from its headers: until the latest of
+// How long a rate-limited answer asks to wait, in milliseconds: until the latest of
 // x-rate-limit-reset and, where their -remaining is 0, x-user-limit-24hour-reset and
-// x-app-limit-24hour-reset (epoch seconds on the service's clock, `serviceNow`). At least 1 s,
-// at most a day; 0 when no header tells.
+// x-app-limit-24hour-reset (epoch seconds on the service's clock), from `serviceNowMs` on that
+// clock. A reset already past waits a moment (1 s), a wild one a day; 0 when no header tells.
 using HeaderLookup = std::function<bool(const char* name, std::string& value)>;
-std::int64_t limitWaitSeconds(const HeaderLookup& header, std::int64_t serviceNow);
+std::int64_t limitWaitMillis(const HeaderLookup& header, std::int64_t serviceNowMs);
 constexpr std::int64_t LONGEST_LIMIT_SECONDS = 24 * 60 * 60;
+constexpr std::int64_t PAST_LIMIT_WAIT_MS = 1000;
 
 #endif

@@ -30,15 +30,17 @@ void Outbox::makeRoom() {
     }
 }
 
-bool Outbox::due(std::int64_t now, std::uint64_t& id, std::string& text) const {
-    if (texts_.empty() || (heldBack_ && now < holdUntil_)) return false;
+bool Outbox::due(std::int64_t now, std::int64_t wallMs, std::uint64_t& id,
+                 std::string& text) const {
+    if (texts_.empty() || (heldBack_ && (now < holdUntil_ || wallMs < limitEndsAtMs_)))
+        return false;
     id = texts_.front().id;
     text = texts_.front().text;
     return true;
 }
 
 PostDecision Outbox::settle(std::uint64_t id, PostResult result, std::int64_t now,
-                            std::int64_t limitSeconds) {
+                            std::int64_t limitEndsAtMs) {
     using Status = PostDecision::Status;
     // The text may have given way to others meanwhile; the answer still tells about the service.
     const auto entry = find(id);
@@ -54,17 +56,23 @@ PostDecision Outbox::settle(std::uint64_t id, PostResult result, std::int64_t no
         return PostDecision{status, first, false};
     };
 
+    // A post went through: a blocked account has been set right since its box.
+    const auto wentThrough = [&] {
+        drop();
+        release();
+        accountBoxShown_ = false;
+        return PostDecision{Status::TweetOk, false, false};
+    };
+
     switch (result) {
         case PostResult::Accepted:
-            drop();
-            release();
-            return {Status::TweetOk, false, false};
+            return wentThrough();
         case PostResult::Duplicate: {
             // A try whose answer was lost may have been stored: its copy is the one refused.
-            const bool stored = known && entry->tried;
+            if (known && entry->tried) return wentThrough();
             drop();
             release();
-            return {stored ? Status::TweetOk : Status::NotAccepted, false, false};
+            return {Status::NotAccepted, false, false};
         }
         case PostResult::Refused:
             drop();
@@ -83,7 +91,12 @@ PostDecision Outbox::settle(std::uint64_t id, PostResult result, std::int64_t no
             return failure(givenUp ? Status::NotAccepted : Status::TweetFailed);
         }
         case PostResult::RateLimited:
-            hold(now + (limitSeconds > 0 ? limitSeconds : DEFAULT_LIMIT_SECONDS));
+            if (limitEndsAtMs > 0) {
+                hold(now);
+                limitEndsAtMs_ = limitEndsAtMs;
+            } else {
+                hold(now + DEFAULT_LIMIT_SECONDS);
+            }
             return {Status::RateLimited, false, false};
         case PostResult::LoginInvalid:
             // Kept for the next login, which is not held back.
@@ -123,11 +136,13 @@ std::deque<std::string> Outbox::texts() const {
 void Outbox::hold(std::int64_t until) {
     heldBack_ = true;
     holdUntil_ = until;
+    limitEndsAtMs_ = 0;
 }
 
 void Outbox::release() {
     heldBack_ = false;
     holdUntil_ = 0;
+    limitEndsAtMs_ = 0;
     retry_.reset();
     outageBoxShown_ = false;
 }

@@ -42,15 +42,17 @@ enum class PostResult {
 struct PostDecision {
     enum class Status { TweetOk, NotAccepted, TweetFailed, RateLimited, LoginFailed };
     Status status;
-    // The first failure of an outage, the first blocked account of a load, a text that can't be
-    // sent.
+    // The first failure of an outage, the first refusal of a blocked account since a post last
+    // went through, a text that can't be sent.
     bool showBox;
     bool loginLost;  // the login must be given up; the text waits for the next one
 };
 
 // The texts waiting to be posted and the rules of a live set: which text goes next and when,
 // what an answer does to it, and what gives way when the queue is full. Knows nothing of the
-// host, the service or the clock: times are whole seconds on the worker's clock.
+// host, the service or the clock: `now` is whole seconds on the worker's clock; a rate limit ends
+// at a time on the wall clock, `wallMs`, milliseconds since the epoch, since the service counts
+// its limits in epoch seconds.
 class Outbox {
   public:
     static constexpr std::size_t CAPACITY = 200;
@@ -64,13 +66,13 @@ class Outbox {
     // announcements, then manual ones, then typed texts.
     std::uint64_t push(std::string text, TextOrigin origin);
 
-    // The text at the head, when one may be sent at `now`.
-    bool due(std::int64_t now, std::uint64_t& id, std::string& text) const;
+    // The text at the head, when one may be sent at `now` and `wallMs`.
+    bool due(std::int64_t now, std::int64_t wallMs, std::uint64_t& id, std::string& text) const;
 
-    // What the answer to the post of text `id` at `now` does. limitSeconds: for RateLimited, how
-    // long the service asks to wait (0 or less: not said).
+    // What the answer to the post of text `id` at `now` does. limitEndsAtMs: for RateLimited, the
+    // wall-clock time the service's limit ends (0 or less: not said, and a default wait applies).
     PostDecision settle(std::uint64_t id, PostResult result, std::int64_t now,
-                        std::int64_t limitSeconds = 0);
+                        std::int64_t limitEndsAtMs = 0);
 
     // A login or logout: posting is no longer held back, and the next failure shows its box.
     void endOutage();
@@ -99,7 +101,8 @@ class Outbox {
     std::deque<Entry> texts_;
     std::uint64_t lastId_ = 0;
     bool heldBack_ = false;
-    std::int64_t holdUntil_ = 0;
+    std::int64_t holdUntil_ = 0;      // worker's clock
+    std::int64_t limitEndsAtMs_ = 0;  // wall clock
     Backoff retry_{FIRST_RETRY_SECONDS, LAST_RETRY_SECONDS};
     bool outageBoxShown_ = false;
     bool accountBoxShown_ = false;

@@ -41,8 +41,8 @@ const char SERVER_ERROR[] =
 const char EMPTY_TWEET[] = "An empty tweet can't be sent: the template gave no text.";
 const char ACCOUNT_BLOCKED[] = "The service refuses every tweet of this account (HTTP status %ld).";
 
-const char CMD_AUTH_OFF[] = "set $trackpost_auth 0";
-const char CMD_AUTH_ON[] = "set $trackpost_auth 1";
+// "1" while logged in, "0" otherwise.
+const char AUTH_VARIABLE[] = "trackpost_auth";
 
 // The kept block: the access token's key in the first half, its secret in the second, each a
 // NUL-terminated text.
@@ -97,15 +97,16 @@ CTrackpost::~CTrackpost() {
 // The host's operations
 
 SPFRESULT CTrackpost::OnLoad() {
+    const HostCall call(*this);
     // A second load restarts cleanly instead of abandoning a running worker.
     stopWorker();
 
     loggedIn = false;
     manualTweetRequested = false;
-    hostRun(CMD_AUTH_OFF);
     std::memset(access, 0, sizeof access);
     {
         std::lock_guard<std::mutex> guard(textLock);
+        setAuthVariable(false);
         spfStoreText(tweetTemplate, sizeof tweetTemplate, DEFAULT_TEMPLATE,
                      sizeof DEFAULT_TEMPLATE - 1);
         outbox.clear();
@@ -148,6 +149,7 @@ void CTrackpost::declareParameters() {
 }
 
 SPFRESULT CTrackpost::OnGetPluginInfo(TSpfPluginInfo8* info) {
+    const HostCall call(*this);
     if (info == nullptr) return SPF_OK;
     info->pluginName = PLUGIN_NAME;
     info->author = PLUGIN_AUTHOR;
@@ -155,6 +157,7 @@ SPFRESULT CTrackpost::OnGetPluginInfo(TSpfPluginInfo8* info) {
 }
 
 SPFRESULT CTrackpost::OnGetUserInterface(TSpfPluginInterface8* ui) {
+    const HostCall call(*this);
     if (ui == nullptr) return SPF_OK;
     int xmlSize = 0;
     int imageSize = 0;
@@ -172,7 +175,13 @@ char* CTrackpost::LoadFileInResource(int, const char* name, int& size) {
     return loadPluginResource(bundle, name, size);
 }
 
+SPFRESULT CTrackpost::OnGetParameterString(std::int32_t id, char* out, std::int32_t size) {
+    const HostCall call(*this);
+    return ISpfPlugin8::OnGetParameterString(id, out, size);
+}
+
 SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
+    const HostCall call(*this);
     // Buttons act on release (value 0), so a press and its release act once.
     switch (id) {
         case PARAM_AUTH:
@@ -378,23 +387,18 @@ bool CTrackpost::commitLogin(std::uint64_t generation) {
         login.verifyRetry.reset();
         outbox.endOutage();
         loggedIn = true;
+        setAuthVariable(true);
         storeStatus(STATUS_LOGGED_IN);
-    }
-    hostRun(CMD_AUTH_ON);
-    // A logout between the two tells the host last.
-    std::unique_lock<std::mutex> guard(textLock);
-    if (!loginCurrent(generation)) {
-        guard.unlock();
-        hostRun(CMD_AUTH_OFF);
     }
     pacing->wake();  // texts queued meanwhile go out now
     return true;
 }
 
 void CTrackpost::loginLost() {
+    std::lock_guard<std::mutex> guard(textLock);
     loggedIn = false;
-    hostRun(CMD_AUTH_OFF);
-    setStatus(STATUS_LOGIN_FAILED);
+    setAuthVariable(false);
+    storeStatus(STATUS_LOGIN_FAILED);
 }
 
 void CTrackpost::logout(const char* message) {
@@ -404,8 +408,8 @@ void CTrackpost::logout(const char* message) {
         forgetLoginSteps();
         outbox.endOutage();
         loggedIn = false;
+        setAuthVariable(false);
     }
-    hostRun(CMD_AUTH_OFF);
     tokenForgotten = true;
     setStatus(message);
 }
@@ -455,20 +459,33 @@ PostResult CTrackpost::verifyLogin() {
 }
 
 PostResult CTrackpost::postText(const std::string& text) {
+    // A post stalled this long is given up and tried again: a retry never doubles it (a retried
+    // text refused as a duplicate counts as posted), and the texts behind it wait meanwhile.
+    struct PostStallLimit {
+        twitterClient& client;
+        explicit PostStallLimit(twitterClient& c) : client(c) {
+            client.setStallLimit(POST_STALL_LIMIT_SECONDS);
+        }
+        ~PostStallLimit() { client.setStallLimit(twitterClient::STALL_LIMIT_SECONDS); }
+    } limit(client);
     return serviceStep([&] { return client.statusUpdate(text, ""); },
                        [&] { return client.tweetCreate(text); });
 }
 
-std::int64_t CTrackpost::limitWait() {
-    std::int64_t serviceNow = 0;
-    if (!client.getLastAnswerDate(serviceNow))
-        serviceNow =
-            static_cast<std::int64_t>(std::time(nullptr)) + client.getOAuth().getClockOffset();
-    return limitWaitSeconds(
+std::int64_t CTrackpost::limitEndsAt() {
+    const std::int64_t wallMs = pacing->wallMillis();
+    // The service's time now: its answer's Date, which is never ahead of it, so the wait is
+    // never short; else our clock with the offset taken from the service.
+    std::int64_t dateSeconds = 0;
+    const std::int64_t serviceNowMs = client.getLastAnswerDate(dateSeconds)
+                                          ? dateSeconds * 1000
+                                          : wallMs + client.getOAuth().getClockOffset() * 1000;
+    const std::int64_t wait = limitWaitMillis(
         [this](const char* name, std::string& value) {
             return client.getLastResponseHeader(name, value);
         },
-        serviceNow);
+        serviceNowMs);
+    return wait > 0 ? wallMs + wait : 0;
 }
 
 std::unique_lock<std::mutex> CTrackpost::lockClient() {
@@ -575,7 +592,7 @@ void CTrackpost::postQueuedTexts() {
         std::string text;
         {
             std::lock_guard<std::mutex> guard(textLock);
-            if (!outbox.due(pacing->now(), id, text)) return;
+            if (!outbox.due(pacing->now(), pacing->wallMillis(), id, text)) return;
         }
         const auto use = lockClient();
         // A login or logout may have come between the texts.
@@ -587,11 +604,11 @@ void CTrackpost::postQueuedTexts() {
             setStatus(STATUS_TWEET_FAILED);
             return;
         }
-        const std::int64_t wait = result == PostResult::RateLimited ? limitWait() : 0;
+        const std::int64_t limitEnd = result == PostResult::RateLimited ? limitEndsAt() : 0;
         PostDecision decision;
         {
             std::lock_guard<std::mutex> guard(textLock);
-            decision = outbox.settle(id, result, pacing->now(), wait);
+            decision = outbox.settle(id, result, pacing->now(), limitEnd);
         }
         if (decision.loginLost) {
             loginLost();
@@ -673,8 +690,13 @@ void CTrackpost::queueText(std::string text, TextOrigin origin) {
     outbox.push(std::move(text), origin);
 }
 
-void CTrackpost::hostRun(const char* command) {
-    if (host != nullptr) host->runCommand(command);
+void CTrackpost::setAuthVariable(bool on) {
+    hostVariables.set(AUTH_VARIABLE, on ? "1" : "0");
+}
+
+void CTrackpost::handOverHostVariables() {
+    if (host == nullptr) return;
+    for (const std::string& command : hostVariables.take()) host->runCommand(command.c_str());
 }
 
 double CTrackpost::hostNumber(const char* query, double preset) {

@@ -14,6 +14,7 @@
 
 #include "AnnounceRule.h"
 #include "Dialogs.h"
+#include "HostVariables.h"
 #include "Outbox.h"
 #include "WorkerPacing.h"
 #include "spfPlugin8.h"
@@ -25,8 +26,10 @@
 // Threads: the host calls the On* operations on its own thread, which only records what the user
 // asked (a press, a typed text, a PIN) and wakes the worker; no host call waits on the network.
 // The worker polls the host, composes tweets, takes every step on the service (the login's
-// included) and posts. `textLock` guards `outbox`, `login`, `status` and `tweetTemplate` and is
-// never held across a host call or a network request. `clientLock` serialises whole requests on
+// included) and posts. Host-only calls (runCommand, declareParameter) are made on the host's
+// thread alone: a host variable changed on the worker waits in `hostVariables` for the host's
+// next call into the plug-in. `textLock` guards `outbox`, `login`, `status` and `tweetTemplate` and
+// is never held across a host call or a network request. `clientLock` serialises whole requests on
 // `client` with the reading of their answers; only the worker takes it once loaded. Lock order:
 // `clientLock` before `textLock`.
 class CTrackpost : public ISpfPlugin8 {
@@ -39,6 +42,8 @@ class CTrackpost : public ISpfPlugin8 {
     ~CTrackpost() override;
     SPFRESULT OnParameter(std::int32_t id) override;
     SPFRESULT OnGetUserInterface(TSpfPluginInterface8* ui) override;
+    // Answers as the base class does; the host calls it often, so host variables follow soon.
+    SPFRESULT OnGetParameterString(std::int32_t id, char* out, std::int32_t size) override;
 
     // A file among the plug-in's resources, with one zero byte more; null on failure. The caller
     // owns the buffer. The first argument is unused.
@@ -78,12 +83,31 @@ class CTrackpost : public ISpfPlugin8 {
     static constexpr std::size_t QUERY_SIZE = SPF_QUERY_TEXT_SIZE;
     // How long Release lets a post under way finish before cutting its transfer off.
     static constexpr std::chrono::milliseconds RELEASE_GRACE{3000};
+    // A post moving less than 1 byte/s this long fails and is tried again; the login's steps
+    // wait out the client's longer default.
+    static constexpr long POST_STALL_LIMIT_SECONDS = 10;
     // Pauses between checks of a kept login that could not be made (no network, a server error).
     static constexpr std::int64_t FIRST_VERIFY_RETRY_SECONDS = 5;
     static constexpr std::int64_t LAST_VERIFY_RETRY_SECONDS = 5 * 60;
 
   private:
     friend class CTrackpostTestAccess;
+
+    // Brackets each host call into the plug-in: host variables changed meanwhile, or during the
+    // call, are handed to the host on its thread.
+    class HostCall {
+      public:
+        explicit HostCall(CTrackpost& plugin) : plugin_(plugin) { plugin_.handOverHostVariables(); }
+        ~HostCall() { plugin_.handOverHostVariables(); }
+        HostCall(const HostCall&) = delete;
+        HostCall& operator=(const HostCall&) = delete;
+
+      private:
+        CTrackpost& plugin_;
+    };
+    void handOverHostVariables();
+    // Under `textLock`, so the order of logins and logouts is the order the host learns them.
+    void setAuthVariable(bool loggedIn);
 
     void declareParameters();
     void restoreLogin();
@@ -130,8 +154,9 @@ class CTrackpost : public ISpfPlugin8 {
     PostResult serviceStep(const std::function<bool()>& v1, const std::function<bool()>& v2);
     PostResult verifyLogin();
     PostResult postText(const std::string& text);
-    // How long the last (rate-limited) answer asks to wait.
-    std::int64_t limitWait();
+    // When the limit of the last (rate-limited) answer ends, on the wall clock in milliseconds
+    // since the epoch; 0 when the answer does not say.
+    std::int64_t limitEndsAt();
     // Exclusive use of `client`; a token forgotten by a logout meanwhile is cleared first.
     std::unique_lock<std::mutex> lockClient();
     void startWorker();
@@ -155,7 +180,6 @@ class CTrackpost : public ISpfPlugin8 {
     void queueText(std::string text, TextOrigin origin);
 
     // The host's callbacks; nothing happens while the host hasn't set them.
-    void hostRun(const char* command);
     double hostNumber(const char* query, double preset);
     // Answers into `buffer` (QUERY_SIZE bytes) and returns the answer's length, which never
     // runs past the buffer even when the host leaves it unterminated.
@@ -192,6 +216,7 @@ class CTrackpost : public ISpfPlugin8 {
     bool useV2 = false;
     std::unique_ptr<WorkerPacing> pacing;
     std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
+    HostVariables hostVariables;
 };
 
 #endif

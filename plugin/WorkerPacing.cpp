@@ -9,6 +9,12 @@ std::int64_t SteadyPacing::now() {
         .count();
 }
 
+std::int64_t SteadyPacing::wallMillis() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 void SteadyPacing::pause(const std::atomic<bool>& running) {
     std::unique_lock<std::mutex> guard(lock_);
     woken_.wait_for(guard, std::chrono::milliseconds(PAUSE_MS),

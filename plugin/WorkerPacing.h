@@ -13,6 +13,9 @@ class WorkerPacing {
     virtual ~WorkerPacing() = default;
     // Whole seconds on a clock that only moves forward.
     virtual std::int64_t now() = 0;
+    // Milliseconds since the epoch on the wall clock, for times the service gives in epoch
+    // seconds.
+    virtual std::int64_t wallMillis() = 0;
     // The pause at the end of a pass; may return early once wake() is called, and must do so
     // promptly once `running` is false.
     virtual void pause(const std::atomic<bool>& running) = 0;
@@ -20,10 +23,11 @@ class WorkerPacing {
     virtual void wake() = 0;
 };
 
-// The real pacing: a monotonic clock and a 5 ms pause.
+// The real pacing: a monotonic clock, the system's wall clock and a 5 ms pause.
 class SteadyPacing : public WorkerPacing {
   public:
     std::int64_t now() override;
+    std::int64_t wallMillis() override;
     void pause(const std::atomic<bool>& running) override;
     void wake() override;
 

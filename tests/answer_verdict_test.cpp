@@ -107,32 +107,40 @@ TEST(AnswerRefusesTimestamp, Code135OrA401WhoseDateIsFarFromTheSignature) {
     }
 }
 
-TEST(LimitWaitSeconds, TheLatestResetThatApplies) {
+// The wait runs from the service's time in milliseconds to the reset second, so it ends at the
+// reset and never before it.
+TEST(LimitWaitMillis, UntilTheLatestResetThatApplies) {
     const std::int64_t now = 1'800'000'000;
+    const std::int64_t nowMs = now * 1000 + 970;  // late in the service's second
     const auto at = [&](std::int64_t seconds) { return std::to_string(now + seconds); };
     struct Case {
         const char* name;
         std::map<std::string, std::string> headers;
-        std::int64_t expected;
+        std::int64_t expected;  // ms
     };
     const Case cases[] = {
         {"none", {}, 0},
-        {"window reset", {{"x-rate-limit-reset", at(120)}}, 120},
+        {"window reset", {{"x-rate-limit-reset", at(16)}}, 16'000 - 970},
+        {"the next second", {{"x-rate-limit-reset", at(1)}}, 30},
         {"24-hour user cap used up",
          {{"x-rate-limit-reset", at(120)},
           {"x-user-limit-24hour-remaining", "0"},
           {"x-user-limit-24hour-reset", at(5000)}},
-         5000},
+         5'000'000 - 970},
         {"24-hour user cap not used up",
          {{"x-rate-limit-reset", at(120)},
           {"x-user-limit-24hour-remaining", "3"},
           {"x-user-limit-24hour-reset", at(5000)}},
-         120},
+         120'000 - 970},
         {"24-hour app cap used up",
          {{"x-app-limit-24hour-remaining", "0"}, {"x-app-limit-24hour-reset", at(700)}},
-         700},
-        {"reset already past", {{"x-rate-limit-reset", at(-30)}}, 1},
-        {"wild reset", {{"x-rate-limit-reset", "99999999999999"}}, LONGEST_LIMIT_SECONDS},
+         700'000 - 970},
+        {"reset this very second", {{"x-rate-limit-reset", at(0)}}, PAST_LIMIT_WAIT_MS},
+        {"reset already past", {{"x-rate-limit-reset", at(-30)}}, PAST_LIMIT_WAIT_MS},
+        {"wild reset", {{"x-rate-limit-reset", "99999999999999"}}, LONGEST_LIMIT_SECONDS * 1000},
+        {"a day and a second",
+         {{"x-rate-limit-reset", at(LONGEST_LIMIT_SECONDS + 1)}},
+         LONGEST_LIMIT_SECONDS * 1000},
         {"not a number", {{"x-rate-limit-reset", "soon"}}, 0},
         {"trailing junk", {{"x-rate-limit-reset", at(10) + "x"}}, 0},
     };
@@ -144,7 +152,7 @@ TEST(LimitWaitSeconds, TheLatestResetThatApplies) {
             value = found->second;
             return true;
         };
-        EXPECT_EQ(limitWaitSeconds(lookup, now), c.expected);
+        EXPECT_EQ(limitWaitMillis(lookup, nowMs), c.expected);
     }
 }
 

@@ -4,6 +4,7 @@
 #import <AppKit/AppKit.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
+#include <objc/runtime.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Trackpost.h"
@@ -318,6 +320,45 @@ TEST(AppKitDialogs, MessageFromAnotherThreadReturnsAtOnceAndShowsOnTheMainThread
     });
     runMainLoopUntil(user);
     EXPECT_EQ(user.get(), "");
+}
+
+// What the workspace was asked to open, and whether on the main thread.
+std::mutex openedLock;
+std::vector<std::pair<std::string, bool>> opened;
+
+BOOL recordOpenURL(id, SEL, NSURL* url) {
+    std::lock_guard<std::mutex> guard(openedLock);
+    opened.emplace_back(utf8([url absoluteString]), [NSThread isMainThread] == YES);
+    return YES;
+}
+
+std::vector<std::pair<std::string, bool>> openedSoFar() {
+    std::lock_guard<std::mutex> guard(openedLock);
+    return opened;
+}
+
+// The login's address comes from the worker: the call returns at once, and the workspace, which
+// is the main thread's as the alerts are, opens it there.
+TEST(AppKitDialogs, AddressFromAnotherThreadOpensOnTheMainThread) {
+    // The browser's stand-in: the workspace records the address instead of starting one.
+    const Method method = class_getInstanceMethod([NSWorkspace class], @selector(openURL:));
+    ASSERT_NE(method, nullptr);
+    const IMP original = method_setImplementation(method, reinterpret_cast<IMP>(recordOpenURL));
+
+    const std::unique_ptr<TrackpostDialogs> dialogs = makePlatformDialogs();
+    const std::string url = "https://api.twitter.com/oauth/authorize?oauth_token=a%20b";
+    auto worker = std::async(std::launch::async, [&] { dialogs->openURL(url); });
+    const bool returned = worker.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "openURL waited for the main thread";
+    EXPECT_TRUE(openedSoFar().empty()) << "opened off the main thread, or before it ran";
+
+    auto seen = std::async(std::launch::async, [] {
+        for (int i = 0; i < 200 && openedSoFar().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+    runMainLoopUntil(seen);
+    method_setImplementation(method, original);
+    EXPECT_EQ(openedSoFar(), (std::vector<std::pair<std::string, bool>>{{url, true}}));
 }
 
 // The skin as the host gets it on macOS: from the bundle's Contents/Resources.

@@ -183,21 +183,28 @@ TEST(TerminalDialogs, EachAnswerTakesExactlyOneLine) {
     EXPECT_EQ(rig.nextInputLine(), "host command\n");
 }
 
-TEST(TerminalDialogs, MessagesFromManyThreadsStayWholeLines) {
+// Messages and addresses come from the worker as well as the host's thread.
+TEST(TerminalDialogs, MessagesAndAddressesFromManyThreadsStayWholeLines) {
     TerminalRig rig;
     const int threads = 4, each = 50;
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([&rig, t] {
-            for (int i = 0; i < each; ++i)
-                rig->showMessage("message " + std::to_string(t) + "." + std::to_string(i),
-                                 "Trackpost");
+            for (int i = 0; i < each; ++i) {
+                const std::string n = std::to_string(t) + "." + std::to_string(i);
+                if (i % 2)
+                    rig->openURL("https://example.com/" + n);
+                else
+                    rig->showMessage("message " + n, "Trackpost");
+            }
         });
     for (std::thread& w : workers) w.join();
     std::istringstream lines(rig.shown());
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count)
-        EXPECT_EQ(line.rfind("Trackpost: message ", 0), 0u) << line;
+        EXPECT_TRUE(line.rfind("Trackpost: message ", 0) == 0 ||
+                    line.rfind("Trackpost: open https://example.com/", 0) == 0)
+            << line;
     EXPECT_EQ(count, threads * each);
 }
 
@@ -412,12 +419,15 @@ TEST_F(DesktopDialogsTest, DestructionReapsEndedBoxesAndDoesNotWaitForOpenOnes) 
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST_F(DesktopDialogsTest, MessagesFromManyThreadsAreAllReaped) {
+TEST_F(DesktopDialogsTest, MessagesAndAddressesFromManyThreadsAreAllReaped) {
     DesktopDialogs dialogs;
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t)
         workers.emplace_back([&dialogs] {
-            for (int i = 0; i < 5; ++i) dialogs.showMessage("from a worker", "Trackpost");
+            for (int i = 0; i < 5; ++i) {
+                dialogs.showMessage("from a worker", "Trackpost");
+                dialogs.openURL("https://example.com/authorize");
+            }
         });
     for (std::thread& w : workers) w.join();
     // Every box has been started; a modal call waits for its own box, then reaps the others.

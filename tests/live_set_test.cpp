@@ -248,26 +248,36 @@ TEST_F(LiveSet, ARevokedLoginKeepsTheTextForTheNextLogin) {
     EXPECT_NE(access(), preIssuedBlock());
 }
 
-TEST_F(LiveSet, ABlockedAccountSaysWhyOncePerLoad) {
+// Credits run out, are topped up, and later the account is suspended: each blocked period says
+// why once.
+TEST_F(LiveSet, ABlockedAccountSaysWhyAgainAfterAPostWentThrough) {
     const char credits[] =
         R"({"title":"CreditsDepleted","detail":"Your enrolled account does not have any credits to fulfill this request.","type":"https://api.twitter.com/2/problems/credits","status":402})";
     const char suspended[] =
         R"({"errors":[{"code":64,"message":"Your account is suspended and is not permitted to access this feature."}]})";
+    const json noCredits = {{"path", STATUS_UPDATE}, {"status", 402}, {"body", credits}};
+    const json isSuspended = {{"path", STATUS_UPDATE}, {"status", 403}, {"body", suspended}};
     loadLoggedIn();
-    ASSERT_TRUE(
-        sandbox().queueFault({{"path", STATUS_UPDATE}, {"status", 402}, {"body", credits}}));
-    ASSERT_TRUE(
-        sandbox().queueFault({{"path", STATUS_UPDATE}, {"status", 403}, {"body", suspended}}));
-    CTrackpostTestAccess::queue(*plugin, "no credits");
-    CTrackpostTestAccess::queue(*plugin, "suspended");
-    CTrackpostTestAccess::queue(*plugin, "fine again");
-    pacing->step();
-    const auto shown = user->callsOf("showMessage");
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text,
-              "Your enrolled account does not have any credits to fulfill this request.");
-    EXPECT_EQ(timelineTexts(), std::vector<std::string>{"fine again"});
+    const auto postWith = [&](const std::vector<json>& faults, const std::string& text) {
+        for (const json& fault : faults) ASSERT_TRUE(sandbox().queueFault(fault));
+        CTrackpostTestAccess::queue(*plugin, text);
+        pacing->step();
+    };
+    postWith({noCredits}, "no credits");
+    postWith({noCredits}, "no credits either");
+    postWith({}, "topped up");
+    postWith({isSuspended}, "suspended");
+    postWith({isSuspended}, "still suspended");
+
+    std::vector<std::string> shown;
+    for (const auto& call : user->callsOf("showMessage")) shown.push_back(call.text);
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{
+                  "Your enrolled account does not have any credits to fulfill this request.",
+                  "Your account is suspended and is not permitted to access this feature."}));
+    EXPECT_EQ(timelineTexts(), std::vector<std::string>{"topped up"});
     EXPECT_TRUE(outbox().empty()) << "refused texts are dropped";
+    EXPECT_EQ(status(), "Tweet Not Accepted");
 }
 
 TEST_F(LiveSet, AClockThatIsOffIsCorrectedFromTheServicesDate) {

@@ -17,12 +17,18 @@ std::vector<std::string> texts(const Outbox& box) {
     return std::vector<std::string>(all.begin(), all.end());
 }
 
+// The wall clock where a test does not set it: the worker's seconds, in milliseconds.
+std::int64_t wallAt(std::int64_t now) {
+    return now * 1000;
+}
+
 // Posts the head at `now` and settles it with `result`; fails the test when nothing is due.
-PostDecision postHead(Outbox& box, std::int64_t now, PostResult result, std::int64_t limit = 0) {
+PostDecision postHead(Outbox& box, std::int64_t now, PostResult result,
+                      std::int64_t limitEndsAtMs = 0) {
     std::uint64_t id = 0;
     std::string text;
-    EXPECT_TRUE(box.due(now, id, text)) << "nothing due at " << now;
-    return box.settle(id, result, now, limit);
+    EXPECT_TRUE(box.due(now, wallAt(now), id, text)) << "nothing due at " << now;
+    return box.settle(id, result, now, limitEndsAtMs);
 }
 
 // The first moment from `from` on at which a text is due; -1 within an hour.
@@ -30,7 +36,7 @@ std::int64_t nextDue(const Outbox& box, std::int64_t from) {
     std::uint64_t id = 0;
     std::string text;
     for (std::int64_t t = from; t < from + 3600; ++t)
-        if (box.due(t, id, text)) return t;
+        if (box.due(t, wallAt(t), id, text)) return t;
     return -1;
 }
 
@@ -150,37 +156,71 @@ TEST(Outbox, ATextAnsweredWithServerErrorsFiveTimesInARowIsDropped) {
     EXPECT_TRUE(box.heldBack()) << "the service still fails: the next text waits too";
 }
 
-TEST(Outbox, ARateLimitHoldsEveryTextUntilTheTimeTheServiceGave) {
+// The limit ends at a second of the service's epoch clock, which the worker's whole seconds do not
+// line up with: 16 of them may pass while the wall clock is still 30 ms short of the reset.
+TEST(Outbox, ARateLimitHoldsEveryTextUntilTheWallClockReachesTheReset) {
     Outbox box;
     box.push("one", TextOrigin::Typed);
     box.push("two", TextOrigin::Typed);
-    const PostDecision d = postHead(box, 100, PostResult::RateLimited, 37);
+    const std::int64_t wallAtAnswer = 1'800'000'000'970;  // ms
+    const std::int64_t reset = 1'800'000'017'000;
+    std::uint64_t id = 0;
+    std::string text;
+    ASSERT_TRUE(box.due(100, wallAtAnswer, id, text));
+    const PostDecision d = box.settle(id, PostResult::RateLimited, 100, reset);
     EXPECT_EQ(d.status, Status::RateLimited);
     EXPECT_FALSE(d.showBox);
-    EXPECT_EQ(nextDue(box, 100), 137);
+    for (const std::int64_t early : {wallAtAnswer, wallAtAnswer + 15'000, reset - 30, reset - 1})
+        EXPECT_FALSE(box.due(100 + 17, early, id, text)) << "due at " << early;
+    EXPECT_TRUE(box.due(100 + 16, reset, id, text)) << "due at the reset, whatever our seconds";
+    EXPECT_EQ(text, "one");
     EXPECT_EQ(texts(box), (std::vector<std::string>{"one", "two"}));
 
     Outbox untold;
     untold.push("one", TextOrigin::Typed);
     postHead(untold, 100, PostResult::RateLimited, 0);
-    std::uint64_t id = 0;
-    std::string text;
-    EXPECT_FALSE(untold.due(100 + Outbox::DEFAULT_LIMIT_SECONDS - 1, id, text));
-    EXPECT_TRUE(untold.due(100 + Outbox::DEFAULT_LIMIT_SECONDS, id, text))
+    EXPECT_EQ(nextDue(untold, 100), 100 + Outbox::DEFAULT_LIMIT_SECONDS)
         << "15 minutes when the answer does not say";
+
+    // A limit is over once a post goes through; a later failure waits only its own pause.
+    ASSERT_TRUE(box.due(200, reset, id, text));
+    box.settle(id, PostResult::Accepted, 200);
+    postHead(box, 200, PostResult::Failed);
+    EXPECT_EQ(nextDue(box, 200), 200 + Outbox::FIRST_RETRY_SECONDS);
 }
 
-TEST(Outbox, ABlockedAccountSaysWhyOncePerLoad) {
+// One box per blocked period: the account's refusals say why once, until a post goes through
+// again (the account was set right) or the plug-in is loaded anew.
+TEST(Outbox, ABlockedAccountSaysWhyOncePerBlockedPeriod) {
     Outbox box;
+    std::int64_t now = 0;
+    const auto blockedBox = [&] {
+        box.push("text " + std::to_string(now), TextOrigin::Typed);
+        return postHead(box, ++now, PostResult::AccountBlocked).showBox;
+    };
+    const auto post = [&](PostResult result) {
+        box.push("text " + std::to_string(now), TextOrigin::Typed);
+        postHead(box, ++now, result);
+    };
     std::vector<bool> boxes;
-    for (int i = 0; i < 3; ++i) {
-        box.push("text " + std::to_string(i), TextOrigin::Typed);
-        boxes.push_back(postHead(box, i, PostResult::AccountBlocked).showBox);
-    }
-    EXPECT_EQ(boxes, (std::vector<bool>{true, false, false}));
+    for (int i = 0; i < 3; ++i) boxes.push_back(blockedBox());
+    post(PostResult::Refused);    // refused for itself: says nothing of the account
+    post(PostResult::Duplicate);  // a first try refused as a duplicate: neither
+    boxes.push_back(blockedBox());
+    post(PostResult::Accepted);  // topped up: posts go through
+    boxes.push_back(blockedBox());
+    boxes.push_back(blockedBox());
+    EXPECT_EQ(boxes, (std::vector<bool>{true, false, false, false, true, false}));
+
+    // A try whose answer was lost and that is then refused as a duplicate went through too.
+    box.push("lost answer", TextOrigin::Typed);
+    postHead(box, ++now, PostResult::Failed);
+    now = nextDue(box, now);
+    EXPECT_EQ(postHead(box, now, PostResult::Duplicate).status, Status::TweetOk);
+    EXPECT_TRUE(blockedBox());
+
     box.clear();  // a new load
-    box.push("again", TextOrigin::Typed);
-    EXPECT_TRUE(postHead(box, 9, PostResult::AccountBlocked).showBox);
+    EXPECT_TRUE(blockedBox());
 }
 
 TEST(Outbox, WhileHeldBackANewAnnouncementReplacesTheAutomaticOnesWaiting) {
@@ -241,7 +281,7 @@ TEST(Outbox, AnAnswerForATextThatGaveWayStillTellsAboutTheService) {
     box.push("auto 1", TextOrigin::Auto);
     std::uint64_t id = 0;
     std::string text;
-    ASSERT_TRUE(box.due(0, id, text));
+    ASSERT_TRUE(box.due(0, 0, id, text));
     for (std::size_t i = 0; i < Outbox::CAPACITY; ++i)
         box.push("typed " + std::to_string(i), TextOrigin::Typed);  // "auto 1" gives way
     const PostDecision d = box.settle(id, PostResult::Failed, 0);

@@ -73,11 +73,14 @@ class PluginAgainstSandbox : public LoadedPlugin {
     std::string access() {
         return std::string(CTrackpostTestAccess::access(*plugin), CTrackpost::ACCESS_SIZE);
     }
+    // The last command the host was given, once it has called into the plug-in again.
     std::string lastCommand() {
+        ScriptedHost::refresh(*plugin);
         std::lock_guard<std::mutex> guard(host.lock);
         return host.commands.empty() ? "" : host.commands.back();
     }
     std::size_t commandCount() {
+        ScriptedHost::refresh(*plugin);
         std::lock_guard<std::mutex> guard(host.lock);
         return host.commands.size();
     }

@@ -62,6 +62,22 @@ TEST(Factory, AcceptsOnlyItsClassAndInterface) {
     EXPECT_EQ(plugin->Release(), SPF_OK);
 }
 
+// What the worker decides waits for the host's thread; between two hand-overs the last value of
+// each variable wins, in the order the variables were first set.
+TEST(HostVariables, HandsOverTheLastValueOfEachOnce) {
+    HostVariables variables;
+    EXPECT_TRUE(variables.take().empty());
+    variables.set("trackpost_auth", "1");
+    variables.set("other", "x");
+    variables.set("trackpost_auth", "0");
+    EXPECT_EQ(variables.take(),
+              (std::vector<std::string>{"set $trackpost_auth 0", "set $other x"}));
+    EXPECT_TRUE(variables.take().empty()) << "each change is made once";
+    variables.set("trackpost_auth", "1");
+    variables.clear();
+    EXPECT_TRUE(variables.take().empty());
+}
+
 TEST_F(LoadedPlugin, DeclaresItsTenParametersWithDefaults) {
     load();
     struct Expected {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Dialogs.h"
@@ -20,7 +22,8 @@
 #include "spfPlugin8.h"
 #include "spfSharedText.h"
 
-// The host's side of the contract, scripted: records every call and answers from tables.
+// The host's side of the contract, scripted: records every call and answers from tables. Its
+// thread is the one that made it; a host-only call from any other fails the test.
 class ScriptedHost : public ISpfHost8 {
   public:
     struct Declaration {
@@ -33,6 +36,7 @@ class ScriptedHost : public ISpfHost8 {
     };
 
     SPFRESULT runCommand(const char* command) override {
+        if (!onHostThread()) ADD_FAILURE() << "runCommand off the host's thread: " << command;
         std::lock_guard<std::mutex> guard(lock);
         commands.push_back(command);
         ++calls;
@@ -61,6 +65,7 @@ class ScriptedHost : public ISpfHost8 {
     }
     SPFRESULT declareParameter(void* storage, std::int32_t kind, std::int32_t id, const char* name,
                                const char* shortName, float value) override {
+        if (!onHostThread()) ADD_FAILURE() << "declareParameter off the host's thread: " << name;
         std::lock_guard<std::mutex> guard(lock);
         ++calls;
         declarations.push_back({storage, kind, id, name, shortName, value});
@@ -103,6 +108,16 @@ class ScriptedHost : public ISpfHost8 {
         answer("deck active get_loaded_song 'artist'", artist);
     }
 
+    bool onHostThread() const { return std::this_thread::get_id() == hostThread; }
+
+    // The host refreshes its display, as it does between the user's actions: a call into the
+    // plug-in on the host's thread.
+    static void refresh(ISpfPlugin8& plugin) {
+        char shown[64] = {};
+        plugin.OnGetParameterString(CTrackpost::PARAM_STATUS, shown, sizeof shown);
+    }
+
+    const std::thread::id hostThread = std::this_thread::get_id();
     std::mutex lock;
     long calls = 0;
     std::vector<std::string> commands;
@@ -119,6 +134,10 @@ class ScriptedHost : public ISpfHost8 {
 class SteppedPacing : public WorkerPacing {
   public:
     std::int64_t now() override { return clock.load(); }
+    // The real wall clock at the start, moved with `clock` and by `wallAheadMs`.
+    std::int64_t wallMillis() override {
+        return wallAtStartMs + (clock.load() - START) * 1000 + wallAheadMs.load();
+    }
 
     void pause(const std::atomic<bool>& running) override {
         std::unique_lock<std::mutex> guard(lock_);
@@ -150,7 +169,12 @@ class SteppedPacing : public WorkerPacing {
         return pauses_ + 1;
     }
 
-    std::atomic<std::int64_t> clock{1000};
+    static constexpr std::int64_t START = 1000;
+    std::atomic<std::int64_t> clock{START};
+    std::atomic<std::int64_t> wallAheadMs{0};
+    const std::int64_t wallAtStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::system_clock::now().time_since_epoch())
+                                           .count();
 
   private:
     std::mutex lock_;

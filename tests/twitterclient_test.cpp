@@ -540,6 +540,18 @@ TEST_F(ClientTest, TheLastAnswersHeadersAreKept) {
     EXPECT_FALSE(client.accountVerifyCredGet());
     EXPECT_FALSE(client.getLastResponseHeader("Content-Type", value));
     EXPECT_FALSE(client.getLastAnswerDate(date));
+
+    // Transfers that fail after the proxy answered, or in the middle of an answer, leave none of
+    // the proxy's fields nor the answer's.
+    ASSERT_TRUE(client.accountVerifyCredGet());
+    std::unique_ptr<twitterClient> otherCa(client.clone());
+    otherCa->setCaInfo(std::string(TRACKPOST_TESTS_DIR) + "/data/unrelated-ca.pem");
+    EXPECT_FALSE(otherCa->accountVerifyCredGet());
+    ASSERT_TRUE(sandbox().queueFault({{"truncate", true}}));
+    EXPECT_FALSE(client.accountVerifyCredGet());
+    for (twitterClient* failed : {otherCa.get(), &client})
+        for (const char* name : {"Proxy-Agent", "Content-Type", "Date"})
+            EXPECT_FALSE(failed->getLastResponseHeader(name, value)) << name << ": " << value;
 }
 
 // A signer whose clock is off is refused for its time stamp; with the offset the answer's Date
@@ -610,10 +622,21 @@ TEST_F(ClientTest, TransferFailuresReturnFalseWithLibcurlsMessage) {
     }
 }
 
+// The default stall limit, and a shorter one set by the owner for its next requests.
 TEST_F(ClientTest, StalledAnswerFailsAtTheStallLimit) {
-    ASSERT_TRUE(sandbox().queueFault({{"stall", 90}}));
-    EXPECT_FALSE(client.accountVerifyCredGet());
-    EXPECT_NE(curlError(client).find("too slow"), std::string::npos) << curlError(client);
+    for (const long limit : {twitterClient::STALL_LIMIT_SECONDS, 3L}) {
+        SCOPED_TRACE(limit);
+        if (limit != twitterClient::STALL_LIMIT_SECONDS) client.setStallLimit(limit);
+        EXPECT_EQ(client.getStallLimit(), limit);
+        ASSERT_TRUE(sandbox().queueFault({{"stall", 90}}));
+        EXPECT_FALSE(client.accountVerifyCredGet());
+        const std::string error = curlError(client);
+        EXPECT_NE(error.find("too slow"), std::string::npos) << error;
+        EXPECT_NE(error.find("the last " + std::to_string(limit) + " seconds"), std::string::npos)
+            << error;
+    }
+    client.setStallLimit(0);
+    EXPECT_EQ(client.getStallLimit(), 1) << "never unlimited";
 }
 
 // An owner that must stop aborts a stalled transfer from another thread; later calls fail at once.

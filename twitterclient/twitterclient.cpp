@@ -1,6 +1,7 @@
 // The client's transport: one libcurl handle, its settings, and signed requests over it.
 #include "twitterclient.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -22,6 +23,7 @@ twitterClient::twitterClient()
       errorBuffer(nullptr),
       lastHeaderBytes(0),
       lastHttpStatus(0),
+      stallLimitSeconds(STALL_LIMIT_SECONDS),
       aborted(false),
       proxyParamsSet(false),
       loginParamsSet(false),
@@ -40,7 +42,8 @@ twitterClient::twitterClient()
         curl_easy_setopt(curlHandle, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curlHandle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
         curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, STALL_LIMIT_SECONDS);
+        // A proxy's CONNECT answer is not the service's: its fields never reach the callback.
+        curl_easy_setopt(curlHandle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         // Called about once a second even while nothing arrives, so an abort is seen in time.
         curl_easy_setopt(curlHandle, CURLOPT_XFERINFOFUNCTION, &twitterClient::progressCallback);
         curl_easy_setopt(curlHandle, CURLOPT_XFERINFODATA, this);
@@ -150,6 +153,12 @@ void twitterClient::setInterface(const std::string& v) {
 void twitterClient::setCaInfo(const std::string& v) {
     storeSetting(caInfo, caInfoParamsSet, v);
 }
+void twitterClient::setStallLimit(long seconds) {
+    stallLimitSeconds = std::max(seconds, 1L);
+}
+long twitterClient::getStallLimit() const {
+    return stallLimitSeconds;
+}
 
 oAuth& twitterClient::getOAuth() {
     return oAuthObj;
@@ -175,10 +184,14 @@ long twitterClient::getLastHttpStatus() const {
     return lastHttpStatus;
 }
 
-void twitterClient::clearCurlCallbackBuffers() {
-    callbackData.clear();
+void twitterClient::forgetLastHeaders() {
     lastHeaders.clear();
     lastHeaderBytes = 0;
+}
+
+void twitterClient::clearCurlCallbackBuffers() {
+    callbackData.clear();
+    forgetLastHeaders();
     lastHttpStatus = 0;
     if (errorBuffer) std::memset(errorBuffer, 0, CURL_ERROR_BUFFER_SIZE);
 }
@@ -284,8 +297,7 @@ void twitterClient::saveHeaderLine(const std::string& line) {
     // Every answer begins with its status line: a proxy's CONNECT answer and any 1xx answer
     // come before the final one, whose fields are the ones kept.
     if (line.rfind("HTTP/", 0) == 0) {
-        lastHeaders.clear();
-        lastHeaderBytes = 0;
+        forgetLastHeaders();
         return;
     }
     const size_t colon = line.find(':');
@@ -347,9 +359,12 @@ bool twitterClient::performWithHeader(const std::string& oAuthHttpHeader, const 
         return false;
     }
     if (headerList) curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, stallLimitSeconds);
     const CURLcode result = curl_easy_perform(curlHandle);
     if (curl_easy_getinfo(curlHandle, CURLINFO_RESPONSE_CODE, &lastHttpStatus) != CURLE_OK)
         lastHttpStatus = 0;
+    // Fields of an answer cut short, or of a proxy before a failed tunnel, are no answer's.
+    if (result != CURLE_OK) forgetLastHeaders();
     // The handle must never point at a freed list.
     curl_easy_setopt(curlHandle, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     curl_slist_free_all(headerList);

@@ -59,6 +59,10 @@ class twitterClient {
     void setInterface(const std::string& interfaceName);
     // CA certificates to verify the service with; unset means the system's trust store.
     void setCaInfo(const std::string& caInfoPath);
+    // How long a transfer may move less than 1 byte/s before it fails (from the next request on;
+    // STALL_LIMIT_SECONDS until set). At least 1 s.
+    void setStallLimit(long seconds);
+    long getStallLimit() const;
 
     oAuth& getOAuth();
 
@@ -67,7 +71,8 @@ class twitterClient {
     // The HTTP status of the last answer; 0 when no answer came.
     long getLastHttpStatus() const;
     // A header field of the last answer (not a proxy's): its value without the blanks around it;
-    // the last one of a repeated name. The name in any case. False when the answer had none.
+    // the last one of a repeated name. The name in any case. False when the answer had none, and
+    // after a transfer that failed: no field of a proxy or an earlier answer is ever read.
     bool getLastResponseHeader(const std::string& name, std::string& value) const;
     // The last answer's Date, in seconds since the epoch; false when absent or unreadable.
     bool getLastAnswerDate(std::int64_t& epochSeconds) const;
@@ -167,7 +172,9 @@ class twitterClient {
     void prepareCurlUserPass();
     void prepareCurlInterface();
     void prepareCurlCaInfo();
+    // Every transfer begins with the buffers of the last answer empty.
     void clearCurlCallbackBuffers();
+    void forgetLastHeaders();
 
     static size_t curlCallback(char* data, size_t size, size_t nmemb, void* userData);
     static size_t headerCallback(char* data, size_t size, size_t nmemb, void* userData);
@@ -187,6 +194,7 @@ class twitterClient {
     std::vector<std::pair<std::string, std::string>> lastHeaders;  // names in lower case
     size_t lastHeaderBytes;
     long lastHttpStatus;
+    long stallLimitSeconds;
     std::atomic<bool> aborted;
 
     bool proxyParamsSet;

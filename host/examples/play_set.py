@@ -34,6 +34,7 @@ ASK_PIN = "Enter PIN"
 ASK_TWEET = "Please enter your tweet"
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 TITLE_READ = re.compile(r"plug-in reads the track's title: '(.*)'$")
+AUTH_VARIABLE = re.compile(r"\] host variable \$trackpost_auth = (.*)$")
 RUN_TIMEOUT = 120
 
 # The demo's set: a first evening with the login by PIN, and a second that restores it.
@@ -56,6 +57,7 @@ class SimRun:
         self.pin_asked = False  # the PIN box is open, waiting for the browser's page
         self.prompts = []
         self.statuses = []
+        self.auth_values = []   # the host variable $trackpost_auth as the host was told it
         self.title_reads = []   # (epoch seconds, title): the plug-in began composing
         self.problems = []
         env = dict(os.environ, TRACKPOST_DIALOGS="terminal",
@@ -85,6 +87,9 @@ class SimRun:
         m = STATUS_LINE.search(line)
         if m:
             self.statuses.append(m.group(1))
+        m = AUTH_VARIABLE.search(line)
+        if m:
+            self.auth_values.append(m.group(1))
         m = TITLE_READ.search(line)
         if m:
             self.title_reads.append((when, m.group(1)))
@@ -189,8 +194,11 @@ def main():
             if n > 1 and args.restored:
                 if run.prompts:
                     problems.append("run %d asked the DJ: %s" % (n, run.prompts))
-                if "Logged In" not in run.statuses:
-                    problems.append("run %d did not restore the login" % n)
+                # What proves it is the host's variable: a status such as "Logged In" may be
+                # replaced by the post's before anyone sees it.
+                if "1" not in run.auth_values:
+                    problems.append("run %d did not restore the login ($trackpost_auth: %s)"
+                                    % (n, " -> ".join(run.auth_values)))
             say("--- status changes in run %d: %s" % (n, " -> ".join(run.statuses)))
             # From the start of each composition to its tweet stored at the sandbox.
             for t in sandbox.timeline()[before:]:

@@ -28,7 +28,8 @@ LOG_CAP = 100000
 
 FAULT_KEYS = {"path": str, "status": int, "body": str, "delay": (int, float),
               "stall": (int, float), "reset": bool, "truncate": bool,
-              "garbage": bool, "large": int, "revoke_token": bool, "reset_in": (int, float)}
+              "garbage": bool, "large": int, "revoke_token": bool, "reset_in": (int, float),
+              "stored": bool}
 
 # How the service treats this account until told otherwise: the `mode` of /__mode and of the
 # command line. /__reset goes back to the mode the sandbox was started with.
@@ -216,7 +217,9 @@ class Sandbox:
                                            "text/plain", "error tunnel"), True)
                     return
                 self.finish(entry, req, 200, "ok")
-                conn.send_raw(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                # A field of its own, so clients can show they never take it for the service's.
+                conn.send_raw(b"HTTP/1.1 200 Connection established\r\n"
+                              b"Proxy-Agent: trackpost-sandbox\r\n\r\n")
                 conn.start_tls(self.tls)
                 self.serve_tls(conn)
                 return
@@ -288,6 +291,7 @@ class Sandbox:
                 if fault.get("reset_in") is not None:
                     headers = limit_headers(1, 0, int(clock.now() + fault["reset_in"]))
                 ans = Answer(fault["status"], body, ctype, "fault status", headers)
+                note_limit(entry, ans)
                 self.finish(entry, req, ans.status, ans.verdict)
                 self.send(conn, ans, close)
                 return True
@@ -296,6 +300,7 @@ class Sandbox:
         except Exception:
             self.say("internal error:\n" + traceback.format_exc())
             ans = refusal(500, 131, "Internal error.")
+        note_limit(entry, ans)
         self.finish(entry, req, ans.status, ans.verdict)
         self.send(conn, ans, close)
         return True
@@ -309,6 +314,9 @@ class Sandbox:
             return False
         if fault.get("stall") is not None:
             body = b'{"id":1,"text":"stalled answer"}'
+            if fault.get("stored"):
+                # The service acted on the request; only its answer is lost.
+                self.dispatch(req)
             self.finish(entry, req, 200, "fault stall")
             conn.send_raw(head_bytes(200, [("Content-Type", "application/json")],
                                      len(body), False) + body[:6])
@@ -577,6 +585,15 @@ class Sandbox:
                 n = len(self.faults)
             return json_answer(200, {"ok": True, "queued": n})
         return json_answer(405, {"ok": False, "error": "method not allowed"})
+
+
+def note_limit(entry, ans):
+    """A 429's reset goes into the log, so that a client's next try can be checked against it."""
+    if ans.status != 429:
+        return
+    for name, value in ans.headers:
+        if name == "x-rate-limit-reset":
+            entry["limit_reset"] = int(value)
 
 
 def limit_headers(limit, remaining, reset):
