@@ -1,5 +1,6 @@
 #include "Trackpost.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,6 +51,13 @@ const std::size_t ACCESS_HALF = CTrackpost::ACCESS_SIZE / 2;
 
 std::string accessText(const char* half) {
     return std::string(half, strnlen(half, ACCESS_HALF - 1));
+}
+
+// Seconds as milliseconds, bounded far beyond any real clock (some 30,000 years), so that a wild
+// Date from the network never overflows the sums made with it.
+std::int64_t boundedMillis(std::int64_t seconds) {
+    constexpr std::int64_t BOUND = 1'000'000'000'000'000;
+    return std::clamp<std::int64_t>(seconds, -BOUND / 1000, BOUND / 1000) * 1000;
 }
 
 const char QUERY_DRIVE[] = "deck active get_loaded_song 'drive'";
@@ -477,9 +485,10 @@ std::int64_t CTrackpost::limitEndsAt() {
     // The service's time now: its answer's Date, which is never ahead of it, so the wait is
     // never short; else our clock with the offset taken from the service.
     std::int64_t dateSeconds = 0;
-    const std::int64_t serviceNowMs = client.getLastAnswerDate(dateSeconds)
-                                          ? dateSeconds * 1000
-                                          : wallMs + client.getOAuth().getClockOffset() * 1000;
+    const std::int64_t serviceNowMs =
+        client.getLastAnswerDate(dateSeconds)
+            ? boundedMillis(dateSeconds)
+            : wallMs + boundedMillis(client.getOAuth().getClockOffset());
     const std::int64_t wait = limitWaitMillis(
         [this](const char* name, std::string& value) {
             return client.getLastResponseHeader(name, value);
