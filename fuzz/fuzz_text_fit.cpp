@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const XMeasure x;
     const ByteMeasure small(limitField.size() * 7 % 300);
-    for (const TextMeasure* measure : {static_cast<const TextMeasure*>(&x),
-                                       static_cast<const TextMeasure*>(&small)}) {
+    for (const TextMeasure* measure :
+         {static_cast<const TextMeasure*>(&x), static_cast<const TextMeasure*>(&small)}) {
         const std::string fitted = fitAnnouncement(parts, *measure);
         checkFits(fitted, *measure);
         if (isValidUtf8(joined) && measure->fits(joined)) FUZZ_CHECK(fitted == joined);

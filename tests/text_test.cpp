@@ -32,43 +32,47 @@ struct CountCase {
 };
 
 const CountCase COUNT_CASES[] = {
-        {"plain ASCII", u8"Now playing Daft Punk - One More Time", 37},
-        {"CJK weighs 2", u8"\u65e5\u672c\u8a9e\u306e\u30bf\u30a4\u30c8\u30eb", 16},
-        {"Hangul syllables weigh 2", u8"\ud55c\uad6d\uc5b4 \uc81c\ubaa9", 11},
-        {"NFC joins e and its accent", u8"Cafe\u0301 del Mar", 12},
-        {"light punctuation ranges", u8"\u2026\u2014\u2019\u2032\u2037", 6},
-        {"edges of the ranges", u8"\u10ff\u1100\u200d\u200e\u201f\u2020\u2031\u2038", 13},
-        {"emoji", u8"\U0001f600", 2},
-        {"skin tone", u8"\U0001f44d\U0001f3fd", 2},
-        {"ZWJ family", u8"\U0001f468\u200d\U0001f469\u200d\U0001f467", 2},
-        {"two flags", u8"\U0001f1ef\U0001f1f5\U0001f1e9\U0001f1ea", 4},
-        {"keycaps", u8"1\ufe0f\u20e3#\ufe0f\u20e3", 4},
-        {"copyright alone and as emoji", u8"\u00a9 \u00a9\ufe0f", 4},
-        {"rainbow flag", u8"\U0001f3f3\ufe0f\u200d\U0001f308", 2},
-        {"subdivision flag", u8"\U0001f3f4\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f", 2},
-        {"dangling joiner", u8"\u2122\u200d", 3},
-        {"https link", u8"https://example.com", 23},
-        {"link with path and query", u8"http://example.com/path/to?x=1&y=2", 23},
-        {"long link", u8"https://example.com/a-very-long-path/that/goes/on/and/on/and/on/for/ever/and/ever/index.html", 23},
-        {"bare domain", u8"example.com", 23},
-        {"bare domain with path", u8"www.example.co.uk/a_b", 23},
-        {"trailing punctuation left out", u8"Listen at example.com/dj, then dance.", 46},
-        {"newer TLDs", u8"foo.museum and bar.tokyo", 51},
-        {"IDN TLD", u8"foo.\u307f\u3093\u306a", 23},
-        {"unknown TLD", u8"example.comx", 12},
-        {"mail address", u8"user@example.com", 16},
-        {"after $ or #", u8"$example.com #example.com", 25},
-        {"after a hyphen", u8"-example.com", 12},
-        {"port", u8"example.com:8080/p", 23},
-        {"service short link", u8"https://t.co/abc", 23},
-        {"parentheses in a path", u8"(see example.org/wiki/Foo_(bar))", 29},
-        {"parentheses after a non-ending character", u8"example.com/p&(Extended)", 34},
-        {"IDN domain with scheme", u8"https://\u4f8b\u3048.jp/\u30d1\u30b9", 27},
-        {"bare domain after CJK", u8"\u65e5\u672cexample.com", 27},
-        {"query without path", u8"example.com?q=1", 27},
-        {"template with tag and link", u8"Now playing #Spinforge https://mix.example/dj", 45},
-        {"emoji right before a domain", u8"\U0001f600-example.com", 25},
-        {"empty", u8"", 0},
+    {"plain ASCII", u8"Now playing Daft Punk - One More Time", 37},
+    {"CJK weighs 2", u8"\u65e5\u672c\u8a9e\u306e\u30bf\u30a4\u30c8\u30eb", 16},
+    {"Hangul syllables weigh 2", u8"\ud55c\uad6d\uc5b4 \uc81c\ubaa9", 11},
+    {"NFC joins e and its accent", u8"Cafe\u0301 del Mar", 12},
+    {"light punctuation ranges", u8"\u2026\u2014\u2019\u2032\u2037", 6},
+    {"edges of the ranges", u8"\u10ff\u1100\u200d\u200e\u201f\u2020\u2031\u2038", 13},
+    {"emoji", u8"\U0001f600", 2},
+    {"skin tone", u8"\U0001f44d\U0001f3fd", 2},
+    {"ZWJ family", u8"\U0001f468\u200d\U0001f469\u200d\U0001f467", 2},
+    {"two flags", u8"\U0001f1ef\U0001f1f5\U0001f1e9\U0001f1ea", 4},
+    {"keycaps", u8"1\ufe0f\u20e3#\ufe0f\u20e3", 4},
+    {"copyright alone and as emoji", u8"\u00a9 \u00a9\ufe0f", 4},
+    {"rainbow flag", u8"\U0001f3f3\ufe0f\u200d\U0001f308", 2},
+    {"subdivision flag", u8"\U0001f3f4\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f",
+     2},
+    {"dangling joiner", u8"\u2122\u200d", 3},
+    {"https link", u8"https://example.com", 23},
+    {"link with path and query", u8"http://example.com/path/to?x=1&y=2", 23},
+    {"long link",
+     u8"https://example.com/a-very-long-path/that/goes/on/and/on/and/on/for/ever/and/ever/"
+     u8"index.html",
+     23},
+    {"bare domain", u8"example.com", 23},
+    {"bare domain with path", u8"www.example.co.uk/a_b", 23},
+    {"trailing punctuation left out", u8"Listen at example.com/dj, then dance.", 46},
+    {"newer TLDs", u8"foo.museum and bar.tokyo", 51},
+    {"IDN TLD", u8"foo.\u307f\u3093\u306a", 23},
+    {"unknown TLD", u8"example.comx", 12},
+    {"mail address", u8"user@example.com", 16},
+    {"after $ or #", u8"$example.com #example.com", 25},
+    {"after a hyphen", u8"-example.com", 12},
+    {"port", u8"example.com:8080/p", 23},
+    {"service short link", u8"https://t.co/abc", 23},
+    {"parentheses in a path", u8"(see example.org/wiki/Foo_(bar))", 29},
+    {"parentheses after a non-ending character", u8"example.com/p&(Extended)", 34},
+    {"IDN domain with scheme", u8"https://\u4f8b\u3048.jp/\u30d1\u30b9", 27},
+    {"bare domain after CJK", u8"\u65e5\u672cexample.com", 27},
+    {"query without path", u8"example.com?q=1", 27},
+    {"template with tag and link", u8"Now playing #Spinforge https://mix.example/dj", 45},
+    {"emoji right before a domain", u8"\U0001f600-example.com", 25},
+    {"empty", u8"", 0},
 };
 
 TEST(XWeightedLength, Table) {
@@ -76,7 +80,9 @@ TEST(XWeightedLength, Table) {
 }
 
 TEST(XWeightedLength, NotUtf8CountsAsReplacementCharacters) {
-    EXPECT_EQ(xWeightedLength("a\xff\xfe" "b"), 6u);  // U+FFFD weighs 2
+    EXPECT_EQ(xWeightedLength("a\xff\xfe"
+                              "b"),
+              6u);  // U+FFFD weighs 2
 }
 
 TEST(TopLevelDomains, FromThePublicSuffixList) {
@@ -97,8 +103,8 @@ std::string twitterText() {
 
 // Each text's weighted length by the service's own library, run by node.
 std::vector<std::size_t> countedByTwitterText(const std::vector<std::string>& texts) {
-    const std::filesystem::path input = std::filesystem::temp_directory_path() /
-                                        ("trackpost-count-" + std::to_string(::getpid()));
+    const std::filesystem::path input =
+        std::filesystem::temp_directory_path() / ("trackpost-count-" + std::to_string(::getpid()));
     {
         std::ofstream out(input);
         for (const std::string& text : texts) out << nlohmann::json(text).dump() << '\n';
@@ -118,19 +124,56 @@ std::vector<std::size_t> countedByTwitterText(const std::vector<std::string>& te
 // Texts as DJs write them: pieces of CJK, accents (composed and not), emoji sequences, links with
 // and without a scheme and tags, between blanks and punctuation.
 std::vector<std::string> generatedTexts(std::size_t count) {
-    const std::vector<std::string> pieces = {
-        "Now playing", "Mix", "(Extended)", "feat.", "&", u8"\u65e5\u672c\u8a9e", u8"\u6771\u4eac",
-        u8"\ud55c\uad6d\uc5b4", u8"\u00fcn\u00efc\u00f6d\u00e9", u8"Cafe\u0301", u8"A\u030a",
-        u8"\u1100\u1161", u8"\U0001f600", u8"\U0001f44d\U0001f3fd",
-        u8"\U0001f468\u200d\U0001f469\u200d\U0001f467", u8"\U0001f1ef\U0001f1f5",
-        u8"1\ufe0f\u20e3", u8"\u00a9", u8"\u00a9\ufe0f", u8"\u2122", u8"\u2764\ufe0f",
-        u8"\U0001f3f3\ufe0f\u200d\U0001f308", u8"\U0001f469\U0001f3fd\u200d\U0001f4bb",
-        "https://example.com", "http://example.com/path/to?x=1&y=2", "example.com",
-        "www.example.co.uk/a_b", "foo.jp", "https://t.co/abc", "a.b.c.museum", "foo.com.",
-        "(see example.org/wiki/Foo_(bar))", "x.com/", "bit.ly/3xYz", "user@example.com",
-        "example.comx", "EXAMPLE.COM", "example.com:8080/p", u8"https://\u4f8b\u3048.jp/\u30d1\u30b9",
-        "example.com?q=1", "#tag", "#Spinforge", u8"\u2026", u8"\u2014", u8"\u2019", u8"\u2032",
-        u8"\u00df", u8"\u03a9", u8"\u3000", u8"\u00a0"};
+    const std::vector<std::string> pieces = {"Now playing",
+                                             "Mix",
+                                             "(Extended)",
+                                             "feat.",
+                                             "&",
+                                             u8"\u65e5\u672c\u8a9e",
+                                             u8"\u6771\u4eac",
+                                             u8"\ud55c\uad6d\uc5b4",
+                                             u8"\u00fcn\u00efc\u00f6d\u00e9",
+                                             u8"Cafe\u0301",
+                                             u8"A\u030a",
+                                             u8"\u1100\u1161",
+                                             u8"\U0001f600",
+                                             u8"\U0001f44d\U0001f3fd",
+                                             u8"\U0001f468\u200d\U0001f469\u200d\U0001f467",
+                                             u8"\U0001f1ef\U0001f1f5",
+                                             u8"1\ufe0f\u20e3",
+                                             u8"\u00a9",
+                                             u8"\u00a9\ufe0f",
+                                             u8"\u2122",
+                                             u8"\u2764\ufe0f",
+                                             u8"\U0001f3f3\ufe0f\u200d\U0001f308",
+                                             u8"\U0001f469\U0001f3fd\u200d\U0001f4bb",
+                                             "https://example.com",
+                                             "http://example.com/path/to?x=1&y=2",
+                                             "example.com",
+                                             "www.example.co.uk/a_b",
+                                             "foo.jp",
+                                             "https://t.co/abc",
+                                             "a.b.c.museum",
+                                             "foo.com.",
+                                             "(see example.org/wiki/Foo_(bar))",
+                                             "x.com/",
+                                             "bit.ly/3xYz",
+                                             "user@example.com",
+                                             "example.comx",
+                                             "EXAMPLE.COM",
+                                             "example.com:8080/p",
+                                             u8"https://\u4f8b\u3048.jp/\u30d1\u30b9",
+                                             "example.com?q=1",
+                                             "#tag",
+                                             "#Spinforge",
+                                             u8"\u2026",
+                                             u8"\u2014",
+                                             u8"\u2019",
+                                             u8"\u2032",
+                                             u8"\u00df",
+                                             u8"\u03a9",
+                                             u8"\u3000",
+                                             u8"\u00a0"};
     const std::vector<std::string> between = {" ", " ", ", ", " - ", "\n", ": ", "! ", " / "};
     std::mt19937 random(20261211);
     std::vector<std::string> texts;
@@ -162,8 +205,12 @@ TEST(TagRepair, Cases) {
         const char *name, *field, *repaired;
     } cases[] = {
         {"UTF-8 unchanged", u8"Caf\u00e9 \u65e5\u672c", u8"Caf\u00e9 \u65e5\u672c"},
-        {"Windows-1252", "Caf\xe9 \x93quoted\x94 \x80 \x85", u8"Caf\u00e9 \u201cquoted\u201d \u20ac \u2026"},
-        {"an undefined Windows-1252 byte is a control", "a\x81" "b\xe9", u8"a b\u00e9"},
+        {"Windows-1252", "Caf\xe9 \x93quoted\x94 \x80 \x85",
+         u8"Caf\u00e9 \u201cquoted\u201d \u20ac \u2026"},
+        {"an undefined Windows-1252 byte is a control",
+         "a\x81"
+         "b\xe9",
+         u8"a b\u00e9"},
         {"line ends and tabs", "line one\r\nline two\tend", "line one line two end"},
         {"runs of blanks, ends trimmed", u8"  a \u00a0 \u3000b\u2028c  ", "a b c"},
         {"C1 controls and DEL", u8"a\u0085b\u007fc", "a b c"},
@@ -175,7 +222,9 @@ TEST(TagRepair, Cases) {
     EXPECT_TRUE(isValidUtf8(repairTag("\xc3\x28\xa0\xa1\xe2\x28\xa1\xf0\x90\x28\xbc")));
 }
 
-std::string q(const char* field) { return std::string("deck active get_loaded_song '") + field + "'"; }
+std::string q(const char* field) {
+    return std::string("deck active get_loaded_song '") + field + "'";
+}
 
 std::vector<TextPart> compose(const std::string& tmpl, std::map<std::string, std::string> track) {
     return composeParts(tmpl, [&](const char* query) { return track[query]; });
@@ -185,9 +234,11 @@ TEST(ComposeParts, WordsAndFieldsApart) {
     const auto parts = compose("Now playing %ARTIST% - %TITLE% #Spinforge",
                                {{q("title"), "Strobe"}, {q("artist"), "Deadline"}});
     ASSERT_EQ(parts.size(), 5u);
-    const std::vector<std::pair<std::string, bool>> expected = {
-        {"Now playing ", false}, {"Deadline", true}, {" - ", false}, {"Strobe", true},
-        {" #Spinforge", false}};
+    const std::vector<std::pair<std::string, bool>> expected = {{"Now playing ", false},
+                                                                {"Deadline", true},
+                                                                {" - ", false},
+                                                                {"Strobe", true},
+                                                                {" #Spinforge", false}};
     for (std::size_t i = 0; i < parts.size(); ++i) {
         EXPECT_EQ(parts[i].text, expected[i].first);
         EXPECT_EQ(parts[i].field, expected[i].second);
@@ -203,7 +254,8 @@ TEST(ComposeParts, WordsAndFieldsApart) {
 }
 
 // Fields as fitting leaves them: the text between the words, in order.
-std::vector<std::string> fieldsOf(const std::string& fitted, const std::vector<std::string>& words) {
+std::vector<std::string> fieldsOf(const std::string& fitted,
+                                  const std::vector<std::string>& words) {
     std::vector<std::string> fields;
     std::size_t at = 0;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -215,7 +267,9 @@ std::vector<std::string> fieldsOf(const std::string& fitted, const std::vector<s
     return fields;
 }
 
-std::size_t clusters(const std::string& text) { return clusterBounds(decodeUtf8(text)).size() - 1; }
+std::size_t clusters(const std::string& text) {
+    return clusterBounds(decodeUtf8(text)).size() - 1;
+}
 
 std::string repeat(const std::string& piece, std::size_t times) {
     std::string out;
@@ -226,7 +280,10 @@ std::string repeat(const std::string& piece, std::size_t times) {
 // A template of words around two fields.
 std::vector<TextPart> announcement(const std::string& first, const std::string& second,
                                    const std::string& link = "https://example.com/dj") {
-    return {{"Now playing ", false}, {first, true}, {" - ", false}, {second, true},
+    return {{"Now playing ", false},
+            {first, true},
+            {" - ", false},
+            {second, true},
             {" " + link + " #Spinforge", false}};
 }
 
@@ -273,8 +330,10 @@ TEST(FitAnnouncement, ShortensTheLongestFieldFirstAndKeepsTheWords) {
             EXPECT_GE(clusters(field), 8u);
             // The other field, when cut too, is no shorter by more than its last cluster.
             const std::string& other = fields[1 - i];
-            if (other != originals[1 - i]) EXPECT_LE(clusters(field), clusters(other) + 1);
-            else EXPECT_LT(clusters(other), clusters(originals[i]));
+            if (other != originals[1 - i])
+                EXPECT_LE(clusters(field), clusters(other) + 1);
+            else
+                EXPECT_LT(clusters(other), clusters(originals[i]));
         }
     }
 }
@@ -282,8 +341,9 @@ TEST(FitAnnouncement, ShortensTheLongestFieldFirstAndKeepsTheWords) {
 TEST(FitAnnouncement, FieldsGoBelowEightOnlyWhenAllAreThere) {
     const XMeasure x;
     const std::string words(262, 'w');
-    const std::vector<TextPart> parts = {{words, false}, {repeat("a", 50), true}, {"|", false},
-                                         {repeat("b", 50), true}, {"|", false}, {"c", true}};
+    const std::vector<TextPart> parts = {{words, false}, {repeat("a", 50), true},
+                                         {"|", false},   {repeat("b", 50), true},
+                                         {"|", false},   {"c", true}};
     const std::string fitted = fitAnnouncement(parts, x);
     // "…" weighs 2 on X. Both long fields at 8 characters would make 283: both go down to 6,
     // the short one stays whole.
@@ -347,8 +407,7 @@ TEST(CutToFit, Cases) {
         {"no room at all", "abcdef", 2, ""},
         {"not UTF-8 read as Windows-1252", "caf\xe9", 10, u8"caf\u00e9"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(cutToFit(c.text, ByteMeasure(c.limit)), c.cut) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(cutToFit(c.text, ByteMeasure(c.limit)), c.cut) << c.name;
 }
 
 }  // namespace

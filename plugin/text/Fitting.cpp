@@ -93,8 +93,8 @@ std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasur
     if (measure.fits(text)) return text;
     text = withFieldsOf(0);
     if (!measure.fits(text)) return cutToFit(text, measure);
-    const std::size_t most = largestFitting(
-        longest, [&](std::size_t m) { return measure.fits(withFieldsOf(m)); });
+    const std::size_t most =
+        largestFitting(longest, [&](std::size_t m) { return measure.fits(withFieldsOf(m)); });
     return withFieldsOf(most);
 }
 

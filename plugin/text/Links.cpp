@@ -22,21 +22,31 @@ const std::size_t LONGEST_LINK = 4096;
 bool isAsciiIn(char32_t c, const char* set) {
     return c != 0 && c < 0x80 && std::strchr(set, static_cast<int>(c)) != nullptr;
 }
-bool isAsciiLetter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char32_t c) { return c >= '0' && c <= '9'; }
-bool isAsciiAlnum(char32_t c) { return isAsciiLetter(c) || isDigit(c); }
+bool isAsciiLetter(char32_t c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isDigit(char32_t c) {
+    return c >= '0' && c <= '9';
+}
+bool isAsciiAlnum(char32_t c) {
+    return isAsciiLetter(c) || isDigit(c);
+}
 
 bool isSpace(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            c == 0x180E || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
            c == 0x202F || c == 0x205F || c == 0x3000;
 }
-bool isInvalid(char32_t c) { return c == 0xFFFE || c == 0xFEFF || c == 0xFFFF; }
+bool isInvalid(char32_t c) {
+    return c == 0xFFFE || c == 0xFEFF || c == 0xFFFF;
+}
 bool isDirectional(char32_t c) {
     return (c >= 0x202A && c <= 0x202E) || c == 0x061C || c == 0x200E || c == 0x200F ||
            (c >= 0x2066 && c <= 0x2069);
 }
-bool isPunct(char32_t c) { return isAsciiIn(c, "!'#%&()*+,\\-./:;<=>?@[]^_{|}~$"); }
+bool isPunct(char32_t c) {
+    return isAsciiIn(c, "!'#%&()*+,\\-./:;<=>?@[]^_{|}~$");
+}
 bool isDomainChar(char32_t c) {
     return !isPunct(c) && !isSpace(c) && !isInvalid(c) && !isDirectional(c);
 }
@@ -52,15 +62,23 @@ bool isPathLetter(char32_t c) {
 bool isPathChar(char32_t c) {
     return isPathLetter(c) || isAsciiIn(c, "!*';:=+,.$/%#[]-_~@|&") || c == 0x2013;
 }
-bool isPathEnd(char32_t c) { return isPathLetter(c) || isAsciiIn(c, "+-=_#/"); }
-bool isQueryChar(char32_t c) { return isAsciiAlnum(c) || isAsciiIn(c, "!?*'@();:&=+$/%#[]-_.,~|"); }
-bool isQueryEnd(char32_t c) { return isAsciiAlnum(c) || isAsciiIn(c, "-_&=#/"); }
+bool isPathEnd(char32_t c) {
+    return isPathLetter(c) || isAsciiIn(c, "+-=_#/");
+}
+bool isQueryChar(char32_t c) {
+    return isAsciiAlnum(c) || isAsciiIn(c, "!?*'@();:&=+$/%#[]-_.,~|");
+}
+bool isQueryEnd(char32_t c) {
+    return isAsciiAlnum(c) || isAsciiIn(c, "-_&=#/");
+}
 bool mayPrecede(char32_t c) {
     return !(isAsciiAlnum(c) || c == '@' || c == 0xFF20 || c == '$' || c == '#' || c == 0xFF03 ||
              isInvalid(c));
 }
 
-char32_t at(std::u32string_view text, std::size_t i) { return i < text.size() ? text[i] : 0; }
+char32_t at(std::u32string_view text, std::size_t i) {
+    return i < text.size() ? text[i] : 0;
+}
 
 bool startsWithIgnoringCase(std::u32string_view text, std::size_t i, const char* word) {
     for (std::size_t k = 0; word[k] != '\0'; ++k) {
@@ -103,7 +121,9 @@ std::vector<std::size_t> dottedLabels(std::u32string_view text, std::size_t i, s
     return starts;
 }
 
-bool isDomainLabelChar(char32_t c) { return isDomainChar(c) || c == '_' || c == '-'; }
+bool isDomainLabelChar(char32_t c) {
+    return isDomainChar(c) || c == '_' || c == '-';
+}
 
 // A label of `first`..`last` (without its dot): a domain character at both ends, and "_" inside
 // only where `underscore` allows it.
@@ -131,7 +151,9 @@ std::size_t domainEnd(std::u32string_view text, std::size_t i) {
     return NONE;
 }
 
-bool isAsciiDomainChar(char32_t c) { return isAsciiAlnum(c) || c == '-' || isLatinAccent(c); }
+bool isAsciiDomainChar(char32_t c) {
+    return isAsciiAlnum(c) || c == '-' || isLatinAccent(c);
+}
 
 // The domains of Latin letters within [begin, end): a link without a scheme is only counted
 // where its domain has one.
