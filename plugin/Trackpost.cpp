@@ -7,10 +7,13 @@
 #include <system_error>
 
 #include "AnswerVerdict.h"
+#include "Fitting.h"
 #include "PluginResources.h"
 #include "ServiceSettings.h"
+#include "TagRepair.h"
 #include "TextBlanks.h"
 #include "TweetComposer.h"
+#include "XLength.h"
 #include "spfSharedText.h"
 
 namespace {
@@ -219,8 +222,25 @@ SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
     return SPF_OK;
 }
 
+namespace {
+
+// What the text box says when a typed text passes X's limit.
+std::string tooLongForX(std::size_t length) {
+    return "This tweet is " + std::to_string(length) + " of " + std::to_string(XMeasure::LIMIT) +
+           " characters for X; shorten it:";
+}
+
+}  // namespace
+
 void CTrackpost::tweetMessage() {
+    // A typed text is never cut: the box comes back with it until it fits. The box gives back
+    // what it showed on cancel, so a text given back unchanged is dropped.
     std::string text = getInput(ASK_TWEET, PLUGIN_NAME, "");
+    for (std::size_t length; !text.empty() && (length = xWeightedLength(text)) > XMeasure::LIMIT;) {
+        std::string shortened = getInput(tooLongForX(length), PLUGIN_NAME, text);
+        if (shortened == text) return;
+        text = std::move(shortened);
+    }
     if (text.empty()) return;
     queueText(std::move(text), TextOrigin::Typed);  // as typed: no tokens replaced
     pacing->wake();
@@ -532,9 +552,9 @@ void CTrackpost::tweetCurrent(TextOrigin origin) {
     char answer[QUERY_SIZE];
     const TrackQuery ask = [&](const char* query) {
         answer[0] = '\0';  // a query the host leaves unanswered gives an empty value
-        return std::string(answer, hostText(query, answer));
+        return repairTag(std::string_view(answer, hostText(query, answer)));
     };
-    queueText(composeTweet(templateText(), ask), origin);
+    queueText(fitAnnouncement(composeParts(templateText(), ask), XMeasure()), origin);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,6 +3,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "TextPart.h"
 
 // `text` with every occurrence of `token` replaced by `value`, left to right, never overlapping;
 // inserted values are not searched again. `token` must not be empty.
@@ -15,5 +18,10 @@ using TrackQuery = std::function<std::string(const char* query)>;
 // in that order) with the answers to their queries. A token is looked for in the result of the
 // earlier replacements, and only a token that is present costs a query.
 std::string composeTweet(const std::string& tweetTemplate, const TrackQuery& query);
+
+// The same composition in its parts: the template's words and each value inserted, in order;
+// joined they are composeTweet's text. A token that a value completes is replaced too, and the
+// bytes it leaves of a part stay with that part.
+std::vector<TextPart> composeParts(const std::string& tweetTemplate, const TrackQuery& query);
 
 #endif

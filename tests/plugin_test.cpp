@@ -304,8 +304,9 @@ TEST_F(LoadedPlugin, CompositionAsksOnlyForTokensPresentAndReadsAnswersSafely) {
     const auto texts = outbox();
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], "Now playing Deadline - Strobe on #Spinforge");
-    const std::string full(2048, 'x');
-    EXPECT_EQ(texts[1], "Now playing " + full + " - " + full + " on #Spinforge");
+    // Both 2048-byte answers were read, then cut alike to fit X's 280 ("…" weighs 2).
+    const std::string cut = std::string(123, 'x') + "\u2026";
+    EXPECT_EQ(texts[1], "Now playing " + cut + " - " + cut + " on #Spinforge");
     EXPECT_EQ(texts[2], "Now playing  -  on #Spinforge");
 }
 

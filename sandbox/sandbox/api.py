@@ -4,9 +4,11 @@ import re
 import time
 from urllib.parse import parse_qsl
 
+from . import textcount
 from .store import twitter_time
 
-MAX_STATUS = 280
+MAX_STATUS = 280  # weighted, as the service counts
+TOO_LONG = 186
 
 
 class ApiError(Exception):
@@ -90,8 +92,8 @@ def path_or_arg(c, m, name="id"):
 def text_problem(text):
     if not text:
         return 170, "Missing required parameter: status."
-    if len(text) > MAX_STATUS:
-        return 186, "Tweet needs to be a bit shorter."
+    if textcount.weighted_length(text) > MAX_STATUS:
+        return TOO_LONG, "Tweet needs to be a bit shorter."
     return None
 
 

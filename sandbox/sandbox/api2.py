@@ -3,7 +3,10 @@ Each handler returns (status, JSON-able object)."""
 
 import json
 
-from .api import text_problem
+from .api import TOO_LONG, text_problem
+
+TOO_LONG_DETAIL = ("Your Tweet text is too long. For more information on how Twitter determines "
+                   "text length see https://github.com/twitter/twitter-text.")
 
 INVALID_REQUEST = "https://api.twitter.com/2/problems/invalid-request"
 
@@ -56,6 +59,8 @@ def create_tweet(c):
     if not isinstance(text, str):
         raise invalid_request("$.text: expected a string.")
     problem = text_problem(text)
+    if problem and problem[0] == TOO_LONG:
+        raise plain_problem(403, "Forbidden", TOO_LONG_DETAIL)
     if problem:
         raise invalid_request(problem[1])
     reply = body.get("reply")

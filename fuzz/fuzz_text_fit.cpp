@@ -1,0 +1,54 @@
+// Counting and fitting any bytes: template words and fields from the input, fitted to X's limit
+// and to small limits; never a crash, the result always fits and is valid UTF-8, a text that fits
+// comes back whole.
+#include "Fitting.h"
+#include "TagRepair.h"
+#include "Utf8.h"
+#include "XLength.h"
+#include "fuzz_support.h"
+
+using fuzzsupport::FieldReader;
+
+namespace {
+
+// Counts bytes against a limit taken from the input, for the edges X's 280 never reaches.
+class ByteMeasure : public TextMeasure {
+  public:
+    explicit ByteMeasure(std::size_t limit) : limit_(limit) {}
+    std::size_t length(std::string_view text) const override { return text.size(); }
+    std::size_t limit() const override { return limit_; }
+
+  private:
+    std::size_t limit_;
+};
+
+void checkFits(const std::string& fitted, const TextMeasure& measure) {
+    FUZZ_CHECK(isValidUtf8(fitted));
+    if (measure.limit() >= 1) FUZZ_CHECK(measure.fits(fitted));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FieldReader in(data, size);
+    const std::string limitField = in.field();
+    std::vector<TextPart> parts;
+    for (bool field = false; !in.empty(); field = !field) parts.push_back({in.field(), field});
+
+    const std::string joined = joinParts(parts);
+    (void)xWeightedLength(joined);
+    const std::string repaired = repairTag(joined);
+    FUZZ_CHECK(isValidUtf8(repaired));
+    FUZZ_CHECK(repaired.find("  ") == std::string::npos);
+
+    const XMeasure x;
+    const ByteMeasure small(limitField.size() * 7 % 300);
+    for (const TextMeasure* measure :
+         {static_cast<const TextMeasure*>(&x), static_cast<const TextMeasure*>(&small)}) {
+        const std::string fitted = fitAnnouncement(parts, *measure);
+        checkFits(fitted, *measure);
+        if (isValidUtf8(joined) && measure->fits(joined)) FUZZ_CHECK(fitted == joined);
+        checkFits(cutToFit(joined, *measure), *measure);
+    }
+    return 0;
+}
