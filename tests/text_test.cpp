@@ -2,6 +2,7 @@
 // node where it is installed), fitting an announcement, the composition's parts, tag repair.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +92,29 @@ TEST(TopLevelDomains, FromThePublicSuffixList) {
         EXPECT_TRUE(isTopLevelDomain(known)) << known;
     for (const char* unknown : {"comx", "example", "", "co.uk"})
         EXPECT_FALSE(isTopLevelDomain(unknown)) << unknown;
+}
+
+TEST(Nfc, TheQuickCheckPassesNothingThatNormalisationChanges) {
+    // Every code point the check passes is its own NFC, and of every canonical decomposition
+    // (what NFC composes again, where it does) some part after the first fails it.
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        const std::u32string one(1, c);
+        if (isSurelyNfc(one)) {
+            ASSERT_EQ(nfc(encodeUtf8(one)), one) << std::hex << c;
+        }
+        utf8proc_int32_t parts[8];
+        int lastBoundClass = 0;
+        const utf8proc_ssize_t n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(c), parts,
+                                                           8, UTF8PROC_DECOMPOSE, &lastBoundClass);
+        if (n < 2) continue;
+        std::u32string decomposed;
+        for (utf8proc_ssize_t k = 0; k < n; ++k) decomposed += static_cast<char32_t>(parts[k]);
+        EXPECT_FALSE(isSurelyNfc(decomposed)) << std::hex << c;
+    }
+    EXPECT_TRUE(isSurelyNfc(U"Caf\u00e9 \u6771\u4eac \U0001f600 \uac00"));
+    EXPECT_FALSE(isSurelyNfc(U"Cafe\u0301"));
+    EXPECT_FALSE(isSurelyNfc(U"\u1100\u1161"));
 }
 
 // The library's folder, or empty when the test command could not install it.
@@ -377,6 +401,87 @@ TEST(FitAnnouncement, WordsAlonePastTheLimitCutTheEnd) {
     EXPECT_EQ(words.compare(0, fitted.size() - ELLIPSIS.size(),
                             fitted.substr(0, fitted.size() - ELLIPSIS.size())),
               0);
+}
+
+// X's count with estimates that are never right, so that fitting takes its search by full counts.
+class UnestimatedX : public XMeasure {
+  public:
+    std::vector<std::size_t> prefixLengths(std::string_view, const TextLayout&,
+                                           const std::vector<std::size_t>& ends) const override {
+        return std::vector<std::size_t>(ends.size(), 0);
+    }
+};
+
+// X's count that tells how often it counted a long text.
+class CountingX : public XMeasure {
+  public:
+    std::size_t length(std::string_view text) const override {
+        if (text.size() > 100) ++longCounts;
+        return XMeasure::length(text);
+    }
+    mutable std::size_t longCounts = 0;
+};
+
+// Announcements past the limit from the generated texts. Apart: words with a blank at each end
+// of a field, texts in a field apart, none of them "example.comx" (cut after its "m", a link):
+// where the estimates of cuts are right. Else the words may join what is around them (a link,
+// an emoji sequence or an accent across a part's end) and texts in a field run together.
+std::vector<std::vector<TextPart>> generatedAnnouncements(std::size_t count, bool apart) {
+    std::vector<std::string> texts;
+    for (const std::string& text : generatedTexts(count * 6))
+        if (!apart || text.find("comx") == std::string::npos) texts.push_back(text);
+    const std::vector<std::string> words =
+        apart ? std::vector<std::string>{"Now playing ",
+                                         " - ",
+                                         " ",
+                                         " https://example.com/dj #Spinforge ",
+                                         " (",
+                                         ") "}
+              : std::vector<std::string>{"Now playing ",       " - ",       "",       ".com/", "#",
+                                         u8"\u200d\U0001f469", u8"\u0301 ", "example"};
+    std::mt19937 random(20261212);
+    std::vector<std::vector<TextPart>> announcements;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::vector<TextPart> parts;
+        for (std::size_t k = 0; k < 3; ++k) {
+            parts.push_back({words[random() % words.size()], false});
+            std::string field;
+            for (std::size_t n = random() % 6; n > 0; --n)
+                field += texts[random() % texts.size()] + (apart ? " " : "");
+            parts.push_back({field, true});
+        }
+        parts.push_back({words[random() % words.size()], false});
+        announcements.push_back(parts);
+    }
+    return announcements;
+}
+
+TEST(FitAnnouncement, WhereTheEstimatesAreRightTheCutIsTheOneFullCountsFind) {
+    const XMeasure x;
+    const UnestimatedX searched;
+    for (const auto& parts : generatedAnnouncements(400, true)) {
+        const std::string fitted = fitAnnouncement(parts, x);
+        EXPECT_EQ(fitted, fitAnnouncement(parts, searched)) << nlohmann::json(joinParts(parts));
+        EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT);
+    }
+}
+
+TEST(FitAnnouncement, WhereTheyAreWrongTheTextStillFits) {
+    const XMeasure x;
+    for (const auto& parts : generatedAnnouncements(400, false)) {
+        const std::string fitted = fitAnnouncement(parts, x);
+        EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT) << nlohmann::json(joinParts(parts));
+        EXPECT_TRUE(isValidUtf8(fitted));
+    }
+}
+
+TEST(FitAnnouncement, ALongAnnouncementTakesTwoFullCounts) {
+    // One finds that it passes the limit, one confirms the estimated cut.
+    const CountingX x;
+    const std::string fitted = fitAnnouncement(
+        announcement("Deadline", repeat(u8"Mix \u6771\u4eac \U0001f468\u200d\U0001f469 ", 30)), x);
+    EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT);
+    EXPECT_EQ(x.longCounts, 2u);
 }
 
 // A measure with a small limit, counting bytes, for the edges.

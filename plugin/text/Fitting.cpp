@@ -17,28 +17,30 @@ struct CutPoint {
 };
 
 // Every place between grapheme clusters that is not inside a link or a tag, the end included.
-std::vector<CutPoint> cutPoints(std::string_view text) {
-    const OffsetText decoded = decodeUtf8WithOffsets(text);
-    std::vector<TextSpan> whole = findLinks(decoded.codePoints);
-    const std::vector<TextSpan> tags = findTags(decoded.codePoints);
+std::vector<CutPoint> cutPoints(const TextLayout& layout) {
+    std::vector<TextSpan> whole = layout.links;
+    const std::vector<TextSpan> tags = findTags(layout.codePoints);
     whole.insert(whole.end(), tags.begin(), tags.end());
-    const std::vector<std::size_t> bounds = clusterBounds(decoded.codePoints);
     std::vector<CutPoint> cuts;
-    for (std::size_t i = 0; i < bounds.size(); ++i) {
-        const std::size_t at = bounds[i];
+    for (std::size_t i = 0; i < layout.bounds.size(); ++i) {
+        const std::size_t at = layout.bounds[i];
         const bool inside = std::any_of(whole.begin(), whole.end(), [at](const TextSpan& span) {
             return span.begin < at && at < span.end;
         });
-        if (!inside) cuts.push_back({i, decoded.offsets[at]});
+        if (!inside) cuts.push_back({i, layout.offsets[at]});
     }
     return cuts;
 }
 
+// Where the first `byte` bytes end without the blanks that end them.
+std::size_t trimmedEnd(const std::string& text, std::size_t byte) {
+    while (byte > 0 && (text[byte - 1] == ' ' || text[byte - 1] == '\t')) --byte;
+    return byte;
+}
+
 // The first `byte` bytes without the blanks that end them, and "…".
 std::string cutText(const std::string& text, std::size_t byte) {
-    std::size_t end = byte;
-    while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-    return text.substr(0, end) + ELLIPSIS;
+    return text.substr(0, trimmedEnd(text, byte)) + ELLIPSIS;
 }
 
 // The largest of 0..last for which `fits` holds, given that it holds for 0 and not for `last`.
@@ -52,21 +54,53 @@ std::size_t largestFitting(std::size_t last, const Fits& fits) {
     return low;
 }
 
-// A part as fitting sees it: a field with its length in grapheme clusters and its cut points.
+// A part as fitting sees it: for a field, its length in grapheme clusters, its cut points and
+// the measure's estimate of its length cut at each (without "…"); for any part, its length.
 struct Piece {
     std::string text;
     bool field;
     std::size_t clusters = 0;
     std::vector<CutPoint> cuts;
+    std::vector<std::size_t> cutLengths;
+    std::size_t length = 0;
+
+    Piece(std::string_view raw, bool isField, const TextMeasure& measure)
+        : text(utf8OrWindows1252(raw)), field(isField) {
+        if (!field) {
+            length = measure.length(text);
+            return;
+        }
+        const TextLayout layout = layOut(text);
+        cuts = cutPoints(layout);
+        clusters = cuts.empty() ? 0 : cuts.back().clusters;
+        std::vector<std::size_t> ends;
+        ends.reserve(cuts.size());
+        for (const CutPoint& cut : cuts) ends.push_back(trimmedEnd(text, cut.byte));
+        cutLengths = measure.prefixLengths(text, layout, ends);
+        length = cutLengths.empty() ? 0 : cutLengths.back();
+    }
+
+    // The last cut point that leaves at most `most` - 1 clusters, room for "…".
+    const CutPoint& cutFor(std::size_t most) const {
+        const auto after = std::upper_bound(
+            cuts.begin(), cuts.end(), most - 1,
+            [](std::size_t wanted, const CutPoint& cut) { return wanted < cut.clusters; });
+        return *std::prev(after);
+    }
 
     // At most `most` clusters, "…" included; nothing for 0.
     std::string shortened(std::size_t most) const {
         if (!field || clusters <= most) return text;
         if (most == 0) return std::string();
-        const auto after = std::upper_bound(
-            cuts.begin(), cuts.end(), most - 1,
-            [](std::size_t wanted, const CutPoint& cut) { return wanted < cut.clusters; });
-        return cutText(text, std::prev(after)->byte);
+        return cutText(text, cutFor(most).byte);
+    }
+
+    // The estimated length of shortened(most), "…" weighing `ellipsis`.
+    std::size_t estimate(std::size_t most, std::size_t ellipsis) const {
+        if (!field || clusters <= most) return length;
+        if (most == 0) return 0;
+        const std::size_t cut = static_cast<std::size_t>(&cutFor(most) - cuts.data());
+        return cutLengths[cut] + ellipsis;
     }
 };
 
@@ -76,13 +110,8 @@ std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasur
     std::vector<Piece> pieces;
     std::size_t longest = 0;
     for (const TextPart& part : parts) {
-        Piece piece{utf8OrWindows1252(part.text), part.field, 0, {}};
-        if (piece.field) {
-            piece.cuts = cutPoints(piece.text);
-            piece.clusters = clusterBounds(decodeUtf8(piece.text)).size() - 1;
-            longest = std::max(longest, piece.clusters);
-        }
-        pieces.push_back(std::move(piece));
+        pieces.emplace_back(part.text, part.field, measure);
+        longest = std::max(longest, pieces.back().clusters);
     }
     const auto withFieldsOf = [&pieces](std::size_t most) {
         std::string text;
@@ -91,6 +120,24 @@ std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasur
     };
     std::string text = withFieldsOf(longest);
     if (measure.fits(text)) return text;
+
+    // The cut the estimates choose, taken when a full count agrees with them; else (a link, an
+    // emoji sequence or a normalisation across a part's end) the search by full counts.
+    const std::size_t ellipsis = measure.length(ELLIPSIS);
+    const auto estimated = [&](std::size_t most) {
+        std::size_t total = 0;
+        for (const Piece& piece : pieces) total += piece.estimate(most, ellipsis);
+        return total;
+    };
+    const std::size_t limit = measure.limit();
+    if (estimated(0) <= limit && estimated(longest) > limit) {
+        const std::size_t most =
+            largestFitting(longest, [&](std::size_t m) { return estimated(m) <= limit; });
+        text = withFieldsOf(most);
+        const std::size_t length = measure.length(text);
+        if (length == estimated(most) && length <= limit) return text;
+    }
+
     text = withFieldsOf(0);
     if (!measure.fits(text)) return cutToFit(text, measure);
     const std::size_t most =
@@ -101,7 +148,7 @@ std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasur
 std::string cutToFit(std::string_view raw, const TextMeasure& measure) {
     const std::string text = utf8OrWindows1252(raw);
     if (measure.fits(text)) return text;
-    const std::vector<CutPoint> cuts = cutPoints(text);
+    const std::vector<CutPoint> cuts = cutPoints(layOut(text));
     if (!measure.fits(cutText(text, 0))) return std::string();
     const std::size_t cut = largestFitting(
         cuts.size() - 1, [&](std::size_t k) { return measure.fits(cutText(text, cuts[k].byte)); });

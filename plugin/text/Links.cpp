@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "TopLevelDomains.h"
@@ -19,9 +18,30 @@ const std::size_t LONGEST_LABEL = 63;
 // An address longer than this (with "https://" when it has no scheme) is no link.
 const std::size_t LONGEST_LINK = 4096;
 
-bool isAsciiIn(char32_t c, const char* set) {
-    return c != 0 && c < 0x80 && std::strchr(set, static_cast<int>(c)) != nullptr;
-}
+// A set of ASCII characters, tested with a bit each: the link search asks for every character.
+class AsciiSet {
+  public:
+    constexpr explicit AsciiSet(const char* chars) {
+        for (; *chars != '\0'; ++chars) {
+            const unsigned c = static_cast<unsigned char>(*chars);
+            (c < 64 ? low_ : high_) |= std::uint64_t{1} << (c % 64);
+        }
+    }
+    constexpr bool has(char32_t c) const {
+        return c < 64 ? ((low_ >> c) & 1) != 0 : c < 128 && ((high_ >> (c - 64)) & 1) != 0;
+    }
+
+  private:
+    std::uint64_t low_ = 0, high_ = 0;
+};
+
+constexpr AsciiSet PUNCTUATION("!'#%&()*+,\\-./:;<=>?@[]^_{|}~$");
+constexpr AsciiSet PATH_PUNCTUATION("!*';:=+,.$/%#[]-_~@|&");
+constexpr AsciiSet PATH_END_PUNCTUATION("+-=_#/");
+constexpr AsciiSet QUERY_PUNCTUATION("!?*'@();:&=+$/%#[]-_.,~|");
+constexpr AsciiSet QUERY_END_PUNCTUATION("-_&=#/");
+constexpr AsciiSet AFTER_DOMAIN_NOT_ENDING("@+-");
+constexpr AsciiSet BEFORE_NO_BARE_DOMAIN("-_./");
 bool isAsciiLetter(char32_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -45,9 +65,10 @@ bool isDirectional(char32_t c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 bool isPunct(char32_t c) {
-    return isAsciiIn(c, "!'#%&()*+,\\-./:;<=>?@[]^_{|}~$");
+    return PUNCTUATION.has(c);
 }
 bool isDomainChar(char32_t c) {
+    if (isAsciiAlnum(c)) return true;  // the common case, before the longer checks
     return !isPunct(c) && !isSpace(c) && !isInvalid(c) && !isDirectional(c);
 }
 bool isLatinAccent(char32_t c) {
@@ -60,16 +81,16 @@ bool isPathLetter(char32_t c) {
     return isAsciiAlnum(c) || (c >= 0x400 && c <= 0x4FF) || isLatinAccent(c);
 }
 bool isPathChar(char32_t c) {
-    return isPathLetter(c) || isAsciiIn(c, "!*';:=+,.$/%#[]-_~@|&") || c == 0x2013;
+    return isPathLetter(c) || PATH_PUNCTUATION.has(c) || c == 0x2013;
 }
 bool isPathEnd(char32_t c) {
-    return isPathLetter(c) || isAsciiIn(c, "+-=_#/");
+    return isPathLetter(c) || PATH_END_PUNCTUATION.has(c);
 }
 bool isQueryChar(char32_t c) {
-    return isAsciiAlnum(c) || isAsciiIn(c, "!?*'@();:&=+$/%#[]-_.,~|");
+    return isAsciiAlnum(c) || QUERY_PUNCTUATION.has(c);
 }
 bool isQueryEnd(char32_t c) {
-    return isAsciiAlnum(c) || isAsciiIn(c, "-_&=#/");
+    return isAsciiAlnum(c) || QUERY_END_PUNCTUATION.has(c);
 }
 bool mayPrecede(char32_t c) {
     return !(isAsciiAlnum(c) || c == '@' || c == 0xFF20 || c == '$' || c == '#' || c == 0xFF03 ||
@@ -97,7 +118,7 @@ std::size_t topLevelDomainEnd(std::u32string_view text, std::size_t i, std::size
     for (std::size_t k = i + 1; k <= end && k - i <= LONGEST_DOMAIN; ++k) {
         if (!isDomainChar(text[k - 1])) break;
         const char32_t next = k < end ? text[k] : 0;
-        if (isAsciiAlnum(next) || isAsciiIn(next, "@+-")) continue;
+        if (isAsciiAlnum(next) || AFTER_DOMAIN_NOT_ENDING.has(next)) continue;
         if (isTopLevelDomain(encodeUtf8(text.substr(i, k - i)))) found = k;
     }
     if (found != NONE || !startsWithIgnoringCase(text, i, "xn--")) return found;
@@ -137,6 +158,10 @@ bool goodLabel(std::u32string_view text, std::size_t first, std::size_t last, bo
 // The end of the domain that begins at `i`: labels and a known top-level domain, as many labels
 // as can be taken. NONE when there is none.
 std::size_t domainEnd(std::u32string_view text, std::size_t i) {
+    // Most words are no domain: no dot after their first label.
+    std::size_t firstDot = i;
+    while (firstDot < text.size() && isDomainLabelChar(text[firstDot])) ++firstDot;
+    if (firstDot == i || firstDot >= text.size() || text[firstDot] != '.') return NONE;
     const std::vector<std::size_t> starts = dottedLabels(text, i, text.size(), isDomainLabelChar);
     std::size_t goodSubdomains = 0;
     while (goodSubdomains + 1 < starts.size() &&
@@ -317,7 +342,7 @@ std::size_t linkAt(std::u32string_view text, std::size_t start, std::size_t befo
         if (linkEnd != NONE) links.push_back({start, linkEnd});
         return end;
     }
-    if (before != NONE && isAsciiIn(text[before], "-_./")) return end;
+    if (before != NONE && BEFORE_NO_BARE_DOMAIN.has(text[before])) return end;
     std::vector<TextSpan> domains = asciiDomains(text, domainBegin, domain);
     if (domains.empty()) return end;
     if (hasPath) domains.back().end = end;
@@ -372,4 +397,12 @@ std::vector<TextSpan> findTags(std::u32string_view text) {
         i = end - 1;
     }
     return tags;
+}
+
+TextLayout layOut(std::string_view text) {
+    OffsetText decoded = decodeUtf8WithOffsets(text);
+    TextLayout layout{std::move(decoded.codePoints), std::move(decoded.offsets), {}, {}};
+    layout.links = findLinks(layout.codePoints);
+    layout.bounds = clusterBounds(layout.codePoints);
+    return layout;
 }

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
+
+#include "Links.h"
 
 // How one network counts a text, and how much it takes.
 class TextMeasure {
@@ -11,6 +14,22 @@ class TextMeasure {
     virtual std::size_t length(std::string_view text) const = 0;
     virtual std::size_t limit() const = 0;
     bool fits(std::string_view text) const { return length(text) <= limit(); }
+
+    // The lengths of the first `ends[i]` bytes of `text` (laid out as `layout`), for each i
+    // (`ends` in order), to choose a cut without counting each candidate: an estimate, which a
+    // full count of the chosen text confirms. This one adds up the lengths of the runs between
+    // the ends.
+    virtual std::vector<std::size_t> prefixLengths(std::string_view text, const TextLayout&,
+                                                   const std::vector<std::size_t>& ends) const {
+        std::vector<std::size_t> lengths;
+        std::size_t total = 0, from = 0;
+        for (const std::size_t end : ends) {
+            total += length(text.substr(from, end - from));
+            from = end;
+            lengths.push_back(total);
+        }
+        return lengths;
+    }
 };
 
 #endif

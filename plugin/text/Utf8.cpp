@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -45,8 +47,25 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+bool isSurelyNfc(std::u32string_view codePoints) {
+    // Below U+0300 nothing decomposes and nothing joins what precedes it.
+    const char32_t firstJoining = 0x300;
+    return std::all_of(codePoints.begin(), codePoints.end(), [](char32_t c) {
+        if (c < firstJoining) return true;
+        if (c >= 0x1100 && c <= 0x11FF) return false;
+        const utf8proc_property_t* p = utf8proc_get_property(static_cast<utf8proc_int32_t>(c));
+        const bool canonicalDecomposition = p->decomp_seqindex != UINT16_MAX && p->decomp_type == 0;
+        const bool mark = p->category == UTF8PROC_CATEGORY_MN ||
+                          p->category == UTF8PROC_CATEGORY_MC ||
+                          p->category == UTF8PROC_CATEGORY_ME;
+        return !canonicalDecomposition && !mark && p->combining_class == 0;
+    });
+}
+
 std::u32string nfc(std::string_view text) {
-    const std::string valid = isValidUtf8(text) ? std::string(text) : encodeUtf8(decodeUtf8(text));
+    std::u32string decoded = decodeUtf8(text);
+    if (isSurelyNfc(decoded)) return decoded;
+    const std::string valid = encodeUtf8(decoded);
     utf8proc_uint8_t* mapped = nullptr;
     const utf8proc_ssize_t length =
         utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(valid.data()),
@@ -73,6 +92,8 @@ std::vector<std::size_t> clusterBounds(std::u32string_view codePoints) {
 
 OffsetText decodeUtf8WithOffsets(std::string_view text) {
     OffsetText out;
+    out.codePoints.reserve(text.size());
+    out.offsets.reserve(text.size() + 1);
     for (std::size_t at = 0; at < text.size();) {
         utf8proc_int32_t codePoint = 0;
         const utf8proc_ssize_t length = next(text, at, codePoint);

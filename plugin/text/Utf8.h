@@ -17,6 +17,11 @@ bool isValidUtf8(std::string_view text);
 // The text in Unicode normalisation form C; text that is not valid UTF-8 is decoded first.
 std::u32string nfc(std::string_view text);
 
+// Whether normalisation form C surely leaves `codePoints` as they are: no code point has a
+// canonical decomposition, is a combining mark or a Hangul jamo (which all may join what precedes
+// them). False for some texts that are in that form.
+bool isSurelyNfc(std::u32string_view codePoints);
+
 // Where the grapheme clusters of `codePoints` begin, in code points, with its size last: the
 // places a text may be cut without splitting what a reader sees as one character.
 std::vector<std::size_t> clusterBounds(std::u32string_view codePoints);

@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -48,29 +49,90 @@ bool isEmojiSequence(std::u32string_view cluster) {
     return true;
 }
 
-}  // namespace
-
-std::size_t xWeightedLength(std::string_view text) {
-    const std::u32string codePoints = nfc(text);
-    const std::vector<TextSpan> links = findLinks(codePoints);
-    const std::vector<std::size_t> bounds = clusterBounds(codePoints);
-    std::size_t weight = 0, link = 0, cluster = 0;
+// Calls `weigh(end, weight)` for each link, emoji sequence and other code point of
+// `codePoints` in order, `end` being the index after it.
+// `links` and `bounds` are theirs, as findLinks and clusterBounds give them.
+template <typename Weigh>
+void forEachWeight(std::u32string_view codePoints, const std::vector<TextSpan>& links,
+                   const std::vector<std::size_t>& bounds, const Weigh& weigh) {
+    std::size_t link = 0, cluster = 0;
     for (std::size_t i = 0; i < codePoints.size();) {
         if (link < links.size() && links[link].begin == i) {
-            weight += LINK_WEIGHT;
             i = links[link++].end;
+            weigh(i, LINK_WEIGHT);
             continue;
         }
         while (bounds[cluster + 1] <= i) ++cluster;
         const std::size_t clusterEnd = bounds[cluster + 1];
         const bool clearOfLinks = link == links.size() || clusterEnd <= links[link].begin;
         if (bounds[cluster] == i && clearOfLinks &&
-            isEmojiSequence(std::u32string_view(codePoints).substr(i, clusterEnd - i))) {
-            weight += EMOJI_WEIGHT;
+            isEmojiSequence(codePoints.substr(i, clusterEnd - i))) {
             i = clusterEnd;
+            weigh(i, EMOJI_WEIGHT);
             continue;
         }
-        weight += codePointWeight(codePoints[i++]);
+        const std::size_t weight = codePointWeight(codePoints[i++]);
+        weigh(i, weight);
     }
+}
+
+// Normalisation joins code points within a grapheme cluster (an accent with its letter), so a
+// cluster outside links weighs what it weighs alone once normalised; `upTo` as xPrefixWeights
+// has it, taken to what these weights give.
+void normaliseClusters(const TextLayout& layout, std::vector<std::size_t>& upTo) {
+    const std::u32string_view codePoints = layout.codePoints;
+    std::vector<std::size_t> changed(upTo.size(), 0);  // each cluster's weight, where it changes
+    std::size_t link = 0;
+    for (std::size_t c = 0; c + 1 < layout.bounds.size(); ++c) {
+        const std::size_t begin = layout.bounds[c], end = layout.bounds[c + 1];
+        while (link < layout.links.size() && layout.links[link].end <= begin) ++link;
+        const bool inLink = link < layout.links.size() && layout.links[link].begin < end;
+        const std::u32string_view cluster = codePoints.substr(begin, end - begin);
+        if (inLink || isSurelyNfc(cluster)) continue;
+        changed[end] = xWeightedLength(encodeUtf8(cluster)) + 1;  // 0 stands for no change
+    }
+    const std::vector<std::size_t> walked = upTo;
+    std::size_t cluster = 0, shift = 0, lost = 0;  // walked[j] + shift - lost
+    for (std::size_t j = 0; j < upTo.size(); ++j) {
+        while (cluster + 1 < layout.bounds.size() && layout.bounds[cluster + 1] <= j) {
+            const std::size_t end = layout.bounds[cluster + 1];
+            if (changed[end] != 0) {
+                shift += changed[end] - 1;
+                lost += walked[end] - walked[layout.bounds[cluster]];
+            }
+            ++cluster;
+        }
+        upTo[j] = walked[j] + shift - lost;
+    }
+}
+
+}  // namespace
+
+std::size_t xWeightedLength(std::string_view text) {
+    const std::u32string codePoints = nfc(text);
+    std::size_t weight = 0;
+    forEachWeight(codePoints, findLinks(codePoints), clusterBounds(codePoints),
+                  [&weight](std::size_t, std::size_t w) { weight += w; });
     return weight;
+}
+
+std::vector<std::size_t> xPrefixWeights(const TextLayout& layout,
+                                        const std::vector<std::size_t>& ends) {
+    // Up to each code point: the weight of what ends there or before.
+    std::vector<std::size_t> upTo(layout.codePoints.size() + 1, 0);
+    std::size_t total = 0, filled = 0;
+    forEachWeight(layout.codePoints, layout.links, layout.bounds,
+                  [&](std::size_t end, std::size_t w) {
+                      while (filled < end) upTo[filled++] = total;
+                      total += w;
+                  });
+    while (filled < upTo.size()) upTo[filled++] = total;
+    if (!isSurelyNfc(layout.codePoints)) normaliseClusters(layout, upTo);
+    std::vector<std::size_t> weights;
+    weights.reserve(ends.size());
+    for (const std::size_t end : ends) {
+        const auto at = std::lower_bound(layout.offsets.begin(), layout.offsets.end(), end);
+        weights.push_back(upTo[static_cast<std::size_t>(at - layout.offsets.begin())]);
+    }
+    return weights;
 }
