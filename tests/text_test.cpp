@@ -1,13 +1,8 @@
-// Texts as the networks take them: X's weighted count (against the service's own library run by
-// node where it is installed), fitting an announcement, the composition's parts, tag repair.
+// Texts as the networks take them: X's weighted count (against the service's own library where
+// scripts/setup installed it), fitting an announcement, the composition's parts, tag repair.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <utf8proc.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -21,6 +16,7 @@
 #include "TweetComposer.h"
 #include "Utf8.h"
 #include "XLength.h"
+#include "twitter_text_oracle.h"
 
 namespace {
 
@@ -117,34 +113,6 @@ TEST(Nfc, TheQuickCheckPassesNothingThatNormalisationChanges) {
     EXPECT_FALSE(isSurelyNfc(U"\u1100\u1161"));
 }
 
-// The library's folder, or empty when the test command could not install it.
-std::string twitterText() {
-    const char* folder = std::getenv("TRACKPOST_TWITTER_TEXT");
-    if (folder == nullptr || !std::filesystem::exists(std::string(folder) + "/package.json"))
-        return std::string();
-    return folder;
-}
-
-// Each text's weighted length by the service's own library, run by node.
-std::vector<std::size_t> countedByTwitterText(const std::vector<std::string>& texts) {
-    const std::filesystem::path input =
-        std::filesystem::temp_directory_path() / ("trackpost-count-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(input);
-        for (const std::string& text : texts) out << nlohmann::json(text).dump() << '\n';
-    }
-    const std::string command = "node '" TRACKPOST_SOURCE_DIR "/sandbox/twitter_text_count.js' '" +
-                                twitterText() + "' < '" + input.string() + "'";
-    std::vector<std::size_t> lengths;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        unsigned long length = 0;
-        while (std::fscanf(pipe, "%lu", &length) == 1) lengths.push_back(length);
-        pclose(pipe);
-    }
-    std::filesystem::remove(input);
-    return lengths;
-}
-
 // Texts as DJs write them: pieces of CJK, accents (composed and not), emoji sequences, links with
 // and without a scheme and tags, between blanks and punctuation.
 std::vector<std::string> generatedTexts(std::size_t count) {
@@ -214,8 +182,7 @@ std::vector<std::string> generatedTexts(std::size_t count) {
 }
 
 TEST(XWeightedLength, AgreesWithTwitterText) {
-    if (twitterText().empty())
-        GTEST_SKIP() << "twitter-text is not installed (the npm registry could not be reached)";
+    if (!twitterTextInstalled()) GTEST_SKIP() << TWITTER_TEXT_MISSING;
     std::vector<std::string> texts = generatedTexts(1500);
     for (const CountCase& c : COUNT_CASES) texts.push_back(c.text);
     const std::vector<std::size_t> expected = countedByTwitterText(texts);

@@ -14,7 +14,7 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, api2, clock, oauth, pages
+from . import api, api2, clock, oauth, pages, textcount
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
 
@@ -676,6 +676,7 @@ def main(argv=None):
     except ValueError as e:
         ap.error(str(e))
     sb.listen(args.host, args.port)
+    textcount.warn_once()
 
     def on_signal(signum, frame):
         sb.stop.set()
