@@ -444,11 +444,17 @@ TEST(FitAnnouncement, WhereTheyAreWrongTheTextStillFits) {
 
 TEST(FitAnnouncement, ALongAnnouncementTakesTwoFullCounts) {
     // One finds that it passes the limit, one confirms the estimated cut.
-    const CountingX x;
-    const std::string fitted = fitAnnouncement(
-        announcement("Deadline", repeat(u8"Mix \u6771\u4eac \U0001f468\u200d\U0001f469 ", 30)), x);
-    EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT);
-    EXPECT_EQ(x.longCounts, 2u);
+    const char* const titles[] = {
+        u8"Mix \u6771\u4eac \U0001f468\u200d\U0001f469 ",
+        u8"Cafe\u0301 A\u030a \u1100\u1161 ",  // decomposed: joined by normalisation
+        u8"#Tag example.com/p \U0001f1ef\U0001f1f5 1\ufe0f\u20e3 ",
+    };
+    for (const char* title : titles) {
+        const CountingX x;
+        const std::string fitted = fitAnnouncement(announcement("Deadline", repeat(title, 40)), x);
+        EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT) << title;
+        EXPECT_EQ(x.longCounts, 2u) << title;
+    }
 }
 
 // A measure with a small limit, counting bytes, for the edges.

@@ -50,8 +50,8 @@ bool isEmojiSequence(std::u32string_view cluster) {
 }
 
 // Calls `weigh(end, weight)` for each link, emoji sequence and other code point of
-// `codePoints` in order, `end` being the index after it.
-// `links` and `bounds` are theirs, as findLinks and clusterBounds give them.
+// `codePoints` in order, `end` being the index after it; `links` and `bounds` are theirs, as
+// findLinks and clusterBounds give them.
 template <typename Weigh>
 void forEachWeight(std::u32string_view codePoints, const std::vector<TextSpan>& links,
                    const std::vector<std::size_t>& bounds, const Weigh& weigh) {
@@ -77,32 +77,24 @@ void forEachWeight(std::u32string_view codePoints, const std::vector<TextSpan>& 
 }
 
 // Normalisation joins code points within a grapheme cluster (an accent with its letter), so a
-// cluster outside links weighs what it weighs alone once normalised; `upTo` as xPrefixWeights
-// has it, taken to what these weights give.
+// cluster outside links weighs what it weighs alone once normalised. `upTo` as xPrefixWeights
+// has it, taken to these weights; inside a cluster, the weight of what precedes it.
 void normaliseClusters(const TextLayout& layout, std::vector<std::size_t>& upTo) {
     const std::u32string_view codePoints = layout.codePoints;
-    std::vector<std::size_t> changed(upTo.size(), 0);  // each cluster's weight, where it changes
-    std::size_t link = 0;
+    std::size_t link = 0, gained = 0, lost = 0, walkedBegin = upTo[0];
     for (std::size_t c = 0; c + 1 < layout.bounds.size(); ++c) {
         const std::size_t begin = layout.bounds[c], end = layout.bounds[c + 1];
+        const std::size_t walkedEnd = upTo[end];
         while (link < layout.links.size() && layout.links[link].end <= begin) ++link;
         const bool inLink = link < layout.links.size() && layout.links[link].begin < end;
         const std::u32string_view cluster = codePoints.substr(begin, end - begin);
-        if (inLink || isSurelyNfc(cluster)) continue;
-        changed[end] = xWeightedLength(encodeUtf8(cluster)) + 1;  // 0 stands for no change
-    }
-    const std::vector<std::size_t> walked = upTo;
-    std::size_t cluster = 0, shift = 0, lost = 0;  // walked[j] + shift - lost
-    for (std::size_t j = 0; j < upTo.size(); ++j) {
-        while (cluster + 1 < layout.bounds.size() && layout.bounds[cluster + 1] <= j) {
-            const std::size_t end = layout.bounds[cluster + 1];
-            if (changed[end] != 0) {
-                shift += changed[end] - 1;
-                lost += walked[end] - walked[layout.bounds[cluster]];
-            }
-            ++cluster;
+        if (!inLink && !isSurelyNfc(cluster)) {
+            gained += xWeightedLength(encodeUtf8(cluster));
+            lost += walkedEnd - walkedBegin;
         }
-        upTo[j] = walked[j] + shift - lost;
+        for (std::size_t j = begin + 1; j < end; ++j) upTo[j] = upTo[begin];
+        upTo[end] = walkedEnd + gained - lost;
+        walkedBegin = walkedEnd;
     }
 }
 
