@@ -1,6 +1,6 @@
 // Counting and fitting any bytes: template words and fields from the input, fitted to X's limit
-// and to small limits; never a crash, the result always fits and is valid UTF-8, a text that fits
-// comes back whole.
+// and to small limits (also with estimates of cuts that are wrong); never a crash, the result
+// always fits and is valid UTF-8, a text that fits comes back whole.
 #include "Fitting.h"
 #include "TagRepair.h"
 #include "Utf8.h"
@@ -20,6 +20,18 @@ class ByteMeasure : public TextMeasure {
 
   private:
     std::size_t limit_;
+};
+
+// Counts bytes, but estimates every cut at half its length: fitting must not trust estimates.
+class MisleadingByteMeasure : public ByteMeasure {
+  public:
+    using ByteMeasure::ByteMeasure;
+    std::vector<std::size_t> prefixLengths(std::string_view, const TextLayout&,
+                                           const std::vector<std::size_t>& ends) const override {
+        std::vector<std::size_t> halves;
+        for (const std::size_t end : ends) halves.push_back(end / 2);
+        return halves;
+    }
 };
 
 void checkFits(const std::string& fitted, const TextMeasure& measure) {
@@ -43,8 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const XMeasure x;
     const ByteMeasure small(limitField.size() * 7 % 300);
+    const MisleadingByteMeasure misleading(limitField.size() * 5 % 300);
     for (const TextMeasure* measure :
-         {static_cast<const TextMeasure*>(&x), static_cast<const TextMeasure*>(&small)}) {
+         {static_cast<const TextMeasure*>(&x), static_cast<const TextMeasure*>(&small),
+          static_cast<const TextMeasure*>(&misleading)}) {
         const std::string fitted = fitAnnouncement(parts, *measure);
         checkFits(fitted, *measure);
         if (isValidUtf8(joined) && measure->fits(joined)) FUZZ_CHECK(fitted == joined);
