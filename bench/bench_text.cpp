@@ -1,6 +1,7 @@
 // Counting and fitting a long announcement for X: a ~400-character title with CJK and emoji, a
-// template with a link and a tag. The reference is the plain code point count a naive plug-in
-// would make (NFC and clusters included), to show what the service's rules cost on top.
+// template with a link and a tag; and fitting a title of CJK without blanks. The reference is the
+// plain code point count a naive plug-in would make (NFC and clusters included), to show what the
+// service's rules cost on top.
 #include <benchmark/benchmark.h>
 
 #include "Fitting.h"
@@ -39,6 +40,22 @@ void FitLongAnnouncement(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(FitLongAnnouncement);
+
+// A Japanese title has no blanks: 600 CJK characters in one word, which the search for links must
+// not read again from each of its places.
+void FitBlanklessCjkTitle(benchmark::State& state) {
+    std::string title;
+    for (int i = 0; i < 150; ++i) title += u8"\u6771\u4eac\u306e\u591c";
+    const std::vector<TextPart> parts = {{"Now playing ", false},
+                                         {"Deadline", true},
+                                         {" - ", false},
+                                         {title, true},
+                                         {" #Spinforge", false}};
+    const XMeasure x;
+    for (auto _ : state) benchmark::DoNotOptimize(fitAnnouncement(parts, x));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(FitBlanklessCjkTitle);
 
 void ReferenceCodePointsAndClusters(benchmark::State& state) {
     const std::string text = joinParts(announcement());

@@ -155,12 +155,22 @@ bool goodLabel(std::u32string_view text, std::size_t first, std::size_t last, bo
     return true;
 }
 
+// For each place of `text` (its end included), where the run of label characters there ends:
+// read once, so that looking for a domain at every place of a long word (CJK has no blanks)
+// costs no more than the word.
+std::vector<std::size_t> labelRunEnds(std::u32string_view text) {
+    std::vector<std::size_t> ends(text.size() + 1, text.size());
+    for (std::size_t k = text.size(); k-- > 0;)
+        ends[k] = isDomainLabelChar(text[k]) ? ends[k + 1] : k;
+    return ends;
+}
+
 // The end of the domain that begins at `i`: labels and a known top-level domain, as many labels
-// as can be taken. NONE when there is none.
-std::size_t domainEnd(std::u32string_view text, std::size_t i) {
+// as can be taken. NONE when there is none. `runEnds` as labelRunEnds gives them.
+std::size_t domainEnd(std::u32string_view text, const std::vector<std::size_t>& runEnds,
+                      std::size_t i) {
     // Most words are no domain: no dot after their first label.
-    std::size_t firstDot = i;
-    while (firstDot < text.size() && isDomainLabelChar(text[firstDot])) ++firstDot;
+    const std::size_t firstDot = runEnds[i];
     if (firstDot == i || firstDot >= text.size() || text[firstDot] != '.') return NONE;
     const std::vector<std::size_t> starts = dottedLabels(text, i, text.size(), isDomainLabelChar);
     std::size_t goodSubdomains = 0;
@@ -315,16 +325,17 @@ std::size_t utf16Length(std::u32string_view text) {
     return length;
 }
 
-// The link that begins at `start`, if any, into `links`; the place to look on from.
-std::size_t linkAt(std::u32string_view text, std::size_t start, std::size_t before,
-                   std::vector<TextSpan>& links) {
+// The link that begins at `start`, if any, into `links`; the place to look on from. `runEnds` as
+// labelRunEnds gives them.
+std::size_t linkAt(std::u32string_view text, const std::vector<std::size_t>& runEnds,
+                   std::size_t start, std::size_t before, std::vector<TextSpan>& links) {
     std::size_t scheme = 0;
     if (startsWithIgnoringCase(text, start, "https://"))
         scheme = 8;
     else if (startsWithIgnoringCase(text, start, "http://"))
         scheme = 7;
     const std::size_t domainBegin = start + scheme;
-    const std::size_t domain = domainEnd(text, domainBegin);
+    const std::size_t domain = domainEnd(text, runEnds, domainBegin);
     if (domain == NONE) return NONE;
     std::size_t end = domain;
     if (at(text, end) == ':' && isDigit(at(text, end + 1)))
@@ -372,14 +383,15 @@ bool isWordChar(char32_t c) {
 
 std::vector<TextSpan> findLinks(std::u32string_view text) {
     std::vector<TextSpan> links;
+    const std::vector<std::size_t> runEnds = labelRunEnds(text);
     // As the library's pattern is searched: a preceding character at `i` (taken with the link),
     // or the start of the text; the search goes on after the end of what matched.
     // The library reads UTF-16: the second half of a character beyond U+FFFF may begin a domain.
     for (std::size_t i = 0; i < text.size();) {
         std::size_t end = NONE;
-        if (text[i] > 0xFFFF) end = linkAt(text, i, i, links);
-        if (end == NONE && mayPrecede(text[i])) end = linkAt(text, i + 1, i, links);
-        if (end == NONE && i == 0) end = linkAt(text, 0, NONE, links);
+        if (text[i] > 0xFFFF) end = linkAt(text, runEnds, i, i, links);
+        if (end == NONE && mayPrecede(text[i])) end = linkAt(text, runEnds, i + 1, i, links);
+        if (end == NONE && i == 0) end = linkAt(text, runEnds, 0, NONE, links);
         i = end == NONE ? i + 1 : end;
     }
     return links;
