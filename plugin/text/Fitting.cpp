@@ -21,13 +21,15 @@ std::vector<CutPoint> cutPoints(const TextLayout& layout) {
     std::vector<TextSpan> whole = layout.links;
     const std::vector<TextSpan> tags = findTags(layout.codePoints);
     whole.insert(whole.end(), tags.begin(), tags.end());
+    std::sort(whole.begin(), whole.end(),
+              [](const TextSpan& a, const TextSpan& b) { return a.begin < b.begin; });
     std::vector<CutPoint> cuts;
+    std::size_t span = 0, reach = 0;  // the furthest end of the spans that begin before the place
     for (std::size_t i = 0; i < layout.bounds.size(); ++i) {
         const std::size_t at = layout.bounds[i];
-        const bool inside = std::any_of(whole.begin(), whole.end(), [at](const TextSpan& span) {
-            return span.begin < at && at < span.end;
-        });
-        if (!inside) cuts.push_back({i, layout.offsets[at]});
+        for (; span < whole.size() && whole[span].begin < at; ++span)
+            reach = std::max(reach, whole[span].end);
+        if (reach <= at) cuts.push_back({i, layout.offsets[at]});
     }
     return cuts;
 }
