@@ -33,10 +33,10 @@ const std::string LINK = "https://example.com/sets/harbour-lights-2026";
 const std::string TEMPLATE_TAIL = ") " + LINK + " #Spinforge #NowPlaying";
 const std::string TEMPLATE = "Now playing %ARTIST% - %TITLE% (%REMIX%" + TEMPLATE_TAIL;
 
-// About 400 characters: Latin words, CJK, emoji sequences and a flag.
+// 406 code points: Latin words, CJK, emoji sequences and a flag.
 std::string longTitle() {
     std::string title;
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 14; ++i)
         title +=
             u8"Nachtmusik \u6771\u4eac\u306e\u591c \U0001f468\u200d\U0001f469\u200d\U0001f467 "
             u8"\U0001f1ef\U0001f1f5 Mix ";
