@@ -285,7 +285,9 @@ def v2(sb):
                             body="status=" + quote(text, safe=""))
     check("one timeline for v1.1 and v2", st == 403 and '"code":187' in body, body)
     problem(create({"text": ""}), 400, "v2 empty text")
-    problem(create({"text": "é" * 281}), 400, "v2 too long")
+    problem(create({"text": "é" * 281}), 403, "v2 too long",
+            "Your Tweet text is too long. For more information on how Twitter determines text "
+            "length see https://github.com/twitter/twitter-text.")
     check("v2 280 code points", create({"text": "é" * 280})[0] == 201)
     problem(create(None, raw="{not json"), 400, "v2 body not JSON")
     problem(create(None, raw="text=hello", ctype=FORM_TYPE), 400, "v2 form body")
