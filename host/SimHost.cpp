@@ -304,6 +304,18 @@ void SimHost::stopWatcher() {
     if (watcher_.joinable()) watcher_.join();
 }
 
+std::optional<std::string> SimHost::valueOf(const std::string& name) {
+    if (!name.empty() && name[0] == '$') {
+        std::lock_guard<std::mutex> guard(variablesLock_);
+        const auto it = variables_.find(name.substr(1));
+        if (it == variables_.end()) return std::nullopt;
+        return it->second;
+    }
+    const DeclaredParameter* p = findParameter(name, SPF_PARAM_TEXT);
+    if (p == nullptr) return std::nullopt;
+    return snapshotText(*p);
+}
+
 void SimHost::showStatus() {
     for (const DeclaredParameter& p : parameters_) {
         if (p.kind == SPF_PARAM_TEXT)

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,9 @@ class SimHost : public ISpfHost8 {
 
     // Prints the texts, switches and host variables.
     void showStatus();
+    // A text the plug-in shows, by name, or a host variable, by "$name"; none when there is no
+    // such text or the variable was never set.
+    std::optional<std::string> valueOf(const std::string& name);
     // Prints any text parameter that changed since the last look.
     void watchTexts();
 

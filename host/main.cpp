@@ -57,6 +57,10 @@ Commands:
   switch NAME on|off     set any switch
   delay SECONDS          the host's history delay (default 45)
   wait SECONDS           let time pass (fractions allowed)
+  await NAME is VALUE [within SECONDS]
+                         let time pass until a text the plug-in shows ("await Status is Tweet
+                         OK") or a host variable ("await $trackpost_auth is 1") has that value;
+                         fails after SECONDS (default 60)
   status                 show the plug-in's texts and switches, host variables and the deck
   tracks                 list the playlist
   help                   this list
@@ -107,6 +111,22 @@ void waitSeconds(double seconds, SimHost& host) {
         host.refresh();
     }
 }
+
+// Lets time pass as waitSeconds does until `holds`, at most `seconds`; whether it came to hold.
+template <typename Holds>
+bool awaitSeconds(double seconds, SimHost& host, const Holds& holds) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(seconds));
+    while (!holds()) {
+        if (interrupted || Clock::now() >= end) return false;
+        std::this_thread::sleep_for(REFRESH_INTERVAL);
+        host.refresh();
+    }
+    return true;
+}
+
+const double DEFAULT_AWAIT_SECONDS = 60;
 
 // Refreshes the host's display until standard input has a line to read (or ends), as a host's
 // event loop does while the DJ is idle. Lines already read into stdio's buffer count.
@@ -169,6 +189,8 @@ struct Simulation {
             console.event("host: history delay " + rest + " s");
         } else if (verb == "wait" && parseSeconds(rest, seconds) && seconds >= 0) {
             waitSeconds(seconds, host);
+        } else if (verb == "await") {
+            return await(rest, error);
         } else if (verb == "status") {
             host.showStatus();
         } else if (verb == "tracks") {
@@ -182,6 +204,24 @@ struct Simulation {
             return fail(error, "don't understand '" + line + "' (try help)");
         }
         return true;
+    }
+
+    // "NAME is VALUE [within SECONDS]".
+    bool await(const std::string& rest, std::string& error) {
+        const std::size_t is = rest.find(" is ");
+        if (is == std::string::npos) return fail(error, "usage: await NAME is VALUE [within S]");
+        const std::string name = rest.substr(0, is);
+        std::string value = rest.substr(is + 4);
+        double limit = DEFAULT_AWAIT_SECONDS;
+        const std::size_t within = value.rfind(" within ");
+        if (within != std::string::npos && parseSeconds(value.substr(within + 8), limit) &&
+            limit >= 0)
+            value.resize(within);
+        if (!host.valueOf(name)) return fail(error, "nothing called '" + name + "' to await");
+        if (awaitSeconds(limit, host, [&] { return host.valueOf(name) == value; })) return true;
+        return fail(error, name + " did not become '" + value + "' within " +
+                               std::to_string(static_cast<long>(limit)) + " s (it is '" +
+                               host.valueOf(name).value_or("") + "')");
     }
 
     static bool fail(std::string& error, const std::string& message) {

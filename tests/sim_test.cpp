@@ -212,4 +212,42 @@ TEST_F(SimulatorRun, RunsTheHostAloneWithoutAPlugin) {
     }
 }
 
+// The host calls the plug-in on one thread; a plug-in that makes a host-only call from another
+// is refused, reported, and fails the run, whatever the script did.
+TEST_F(SimulatorRun, AHostOnlyCallFromAnotherThreadFailsTheRun) {
+    const SimResult run = simulate("status\n", THREAD_BREAKER_PLUGIN);
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    for (const char* report :
+         {"host: contract broken: declareParameter called on another thread than the host's "
+          "('Off Thread'); refused",
+          "host: contract broken: runCommand called on another thread than the host's ('set "
+          "$breaker 1'); refused",
+          "the plug-in broke the host's threading contract"})
+        EXPECT_NE(run.output.find(report), std::string::npos) << report << "\n" << run.output;
+    EXPECT_EQ(run.output.find("$breaker = 1"), std::string::npos) << "refused, not carried out";
+    EXPECT_EQ(run.output.find("Off Thread: "), std::string::npos) << run.output;
+}
+
+// A script waits for what the plug-in shows or tells the host instead of guessing a time.
+TEST_F(SimulatorRun, AwaitsAShownTextOrAHostVariable) {
+    struct Case {
+        const char* script;
+        int exitCode;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"await Status is Not Logged In within 5\nawait $trackpost_auth is 0\nstatus\n", 0,
+         "Status: 'Not Logged In'"},
+        {"await Status is Tweet OK within 1\n", 1,
+         "script.txt:1: Status did not become 'Tweet OK' within 1 s (it is 'Not Logged In')"},
+        {"await Nothing is 1\n", 1, "script.txt:1: nothing called 'Nothing' to await"},
+        {"await Status Tweet OK\n", 1, "usage: await NAME is VALUE"},
+    };
+    for (const Case& c : cases) {
+        const SimResult run = simulate(c.script);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.script << run.output;
+        EXPECT_NE(run.output.find(c.expected), std::string::npos) << c.script << run.output;
+    }
+}
+
 }  // namespace
