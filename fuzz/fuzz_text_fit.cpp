@@ -11,17 +11,6 @@ using fuzzsupport::FieldReader;
 
 namespace {
 
-// Counts bytes against a limit taken from the input, for the edges X's 280 never reaches.
-class ByteMeasure : public TextMeasure {
-  public:
-    explicit ByteMeasure(std::size_t limit) : limit_(limit) {}
-    std::size_t length(std::string_view text) const override { return text.size(); }
-    std::size_t limit() const override { return limit_; }
-
-  private:
-    std::size_t limit_;
-};
-
 // Counts bytes, but estimates every cut at half its length: fitting must not trust estimates.
 class MisleadingByteMeasure : public ByteMeasure {
   public:
@@ -54,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(repaired.find("  ") == std::string::npos);
 
     const XMeasure x;
+    // Bytes against a limit taken from the input, for the edges X's 280 never reaches.
     const ByteMeasure small(limitField.size() * 7 % 300);
     const MisleadingByteMeasure misleading(limitField.size() * 5 % 300);
     for (const TextMeasure* measure :

@@ -457,17 +457,6 @@ TEST(FitAnnouncement, ALongAnnouncementTakesTwoFullCounts) {
     }
 }
 
-// A measure with a small limit, counting bytes, for the edges.
-class ByteMeasure : public TextMeasure {
-  public:
-    explicit ByteMeasure(std::size_t limit) : limit_(limit) {}
-    std::size_t length(std::string_view text) const override { return text.size(); }
-    std::size_t limit() const override { return limit_; }
-
-  private:
-    std::size_t limit_;
-};
-
 TEST(CutToFit, Cases) {
     struct Case {
         const char* name;

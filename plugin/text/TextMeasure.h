@@ -32,4 +32,16 @@ class TextMeasure {
     }
 };
 
+// UTF-8 bytes against a limit: a network's cap on a text's size, and the measure whose edges a
+// small limit reaches.
+class ByteMeasure : public TextMeasure {
+  public:
+    explicit ByteMeasure(std::size_t limit) : limit_(limit) {}
+    std::size_t length(std::string_view text) const override { return text.size(); }
+    std::size_t limit() const override { return limit_; }
+
+  private:
+    std::size_t limit_;
+};
+
 #endif
