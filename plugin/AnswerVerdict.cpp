@@ -124,8 +124,9 @@ bool answerRefusesTimestamp(long httpStatus, const std::string& body, bool haveD
 
 std::int64_t limitWaitMillis(const HeaderLookup& header, std::int64_t serviceNowMs) {
     // Whole seconds first, so that wild values never overflow the milliseconds.
-    const std::int64_t nowSeconds = serviceNowMs / 1000 - (serviceNowMs % 1000 < 0 ? 1 : 0);
-    const std::int64_t pastMs = serviceNowMs - nowSeconds * 1000;  // 0..999
+    const std::int64_t rest = serviceNowMs % 1000;
+    const std::int64_t nowSeconds = serviceNowMs / 1000 - (rest < 0 ? 1 : 0);
+    const std::int64_t pastMs = rest < 0 ? rest + 1000 : rest;  // into the second: 0..999
     bool told = false;
     std::int64_t until = nowSeconds;
     const auto consider = [&](const char* resetName, const char* remainingName) {
