@@ -100,27 +100,17 @@ std::string defaultStatePath() {
 // How often the host refreshes its display while the DJ does nothing.
 const auto REFRESH_INTERVAL = std::chrono::milliseconds(20);
 
-// Lets time pass in slices, refreshing the host's display after each, so that an interrupt ends
-// the wait; the last slice only as long as is left.
-void waitSeconds(double seconds, SimHost& host) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(seconds));
-    for (auto now = Clock::now(); !interrupted && now < end; now = Clock::now()) {
-        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, REFRESH_INTERVAL));
-        host.refresh();
-    }
-}
-
-// Lets time pass as waitSeconds does until `holds`, at most `seconds`; whether it came to hold.
+// Lets time pass until `holds`, at most `seconds`, in slices, refreshing the host's display after
+// each, so that an interrupt ends the wait; the last slice only as long as is left. Whether it
+// came to hold.
 template <typename Holds>
-bool awaitSeconds(double seconds, SimHost& host, const Holds& holds) {
+bool passTime(double seconds, SimHost& host, const Holds& holds) {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(seconds));
-    while (!holds()) {
-        if (interrupted || Clock::now() >= end) return false;
-        std::this_thread::sleep_for(REFRESH_INTERVAL);
+    for (auto now = Clock::now(); !holds(); now = Clock::now()) {
+        if (interrupted || now >= end) return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, REFRESH_INTERVAL));
         host.refresh();
     }
     return true;
@@ -188,7 +178,7 @@ struct Simulation {
             deck.setHistoryDelay(seconds);
             console.event("host: history delay " + rest + " s");
         } else if (verb == "wait" && parseSeconds(rest, seconds) && seconds >= 0) {
-            waitSeconds(seconds, host);
+            passTime(seconds, host, [] { return false; });
         } else if (verb == "await") {
             return await(rest, error);
         } else if (verb == "status") {
@@ -218,7 +208,7 @@ struct Simulation {
             limit >= 0)
             value.resize(within);
         if (!host.valueOf(name)) return fail(error, "nothing called '" + name + "' to await");
-        if (awaitSeconds(limit, host, [&] { return host.valueOf(name) == value; })) return true;
+        if (passTime(limit, host, [&] { return host.valueOf(name) == value; })) return true;
         return fail(error, name + " did not become '" + value + "' within " +
                                std::to_string(static_cast<long>(limit)) + " s (it is '" +
                                host.valueOf(name).value_or("") + "')");

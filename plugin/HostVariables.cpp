@@ -21,8 +21,3 @@ std::vector<std::string> HostVariables::take() {
     for (const auto& [name, value] : due) commands.push_back("set $" + name + " " + value);
     return commands;
 }
-
-void HostVariables::clear() {
-    std::lock_guard<std::mutex> guard(lock_);
-    due_.clear();
-}

@@ -15,8 +15,6 @@ class HostVariables {
     // The commands ("set $name value") due since the last hand-over, in the order their names
     // were first set; afterwards none is due.
     std::vector<std::string> take();
-    // Nothing is due.
-    void clear();
 
   private:
     std::mutex lock_;
