@@ -39,6 +39,12 @@ bool Outbox::due(std::int64_t now, std::int64_t wallMs, std::uint64_t& id,
     return true;
 }
 
+std::int64_t Outbox::idleMillis(std::int64_t now, std::int64_t wallMs) const {
+    if (texts_.empty()) return -1;
+    if (!heldBack_) return 0;
+    return std::max<std::int64_t>({0, (holdUntil_ - now) * 1000, limitEndsAtMs_ - wallMs});
+}
+
 PostDecision Outbox::settle(std::uint64_t id, PostResult result, std::int64_t now,
                             std::int64_t limitEndsAtMs) {
     using Status = PostDecision::Status;

@@ -68,6 +68,10 @@ class Outbox {
 
     // The text at the head, when one may be sent at `now` and `wallMs`.
     bool due(std::int64_t now, std::int64_t wallMs, std::uint64_t& id, std::string& text) const;
+    // How long a worker may idle before a text may be due, in milliseconds: 0 when one is,
+    // negative when nothing is queued. `now` counts whole seconds, so a hold may end up to a
+    // second sooner than it says; the worker then idles again.
+    std::int64_t idleMillis(std::int64_t now, std::int64_t wallMs) const;
 
     // What the answer to the post of text `id` at `now` does. limitEndsAtMs: for RateLimited, the
     // wall-clock time the service's limit ends (0 or less: not said, and a default wait applies).

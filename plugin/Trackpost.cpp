@@ -98,7 +98,8 @@ CTrackpost::CTrackpost()
       loggedIn(false),
       manualTweetRequested(false),
       tokenForgotten(false),
-      pacing(new SteadyPacing()) {}
+      pacing(new SteadyPacing()),
+      xPacing(pacing->lane()) {}
 
 CTrackpost::~CTrackpost() {
     stopWorker();
@@ -243,7 +244,6 @@ void CTrackpost::tweetMessage() {
     }
     if (text.empty()) return;
     queueText(std::move(text), TextOrigin::Typed);  // as typed: no tokens replaced
-    pacing->wake();
 }
 
 void CTrackpost::editTemplate() {
@@ -285,7 +285,7 @@ void CTrackpost::beginLogin() {
         std::lock_guard<std::mutex> guard(textLock);
         login.requestToken = true;
     }
-    pacing->wake();
+    xPacing->wake();
 }
 
 void CTrackpost::finishLogin() {
@@ -297,7 +297,7 @@ void CTrackpost::finishLogin() {
         std::lock_guard<std::mutex> guard(textLock);
         login.pin = std::move(pin);
     }
-    pacing->wake();
+    xPacing->wake();
 }
 
 void CTrackpost::loginSteps() {
@@ -313,7 +313,7 @@ void CTrackpost::loginSteps() {
             step = LoginStep::AccessToken;
             pin = std::move(login.pin);
             login.pin.clear();
-        } else if (login.verifyKept && pacing->now() >= login.verifyAt) {
+        } else if (login.verifyKept && xPacing->now() >= login.verifyAt) {
             step = LoginStep::Verify;
         }
         login.underWay = step == LoginStep::RequestToken || step == LoginStep::AccessToken;
@@ -348,7 +348,7 @@ void CTrackpost::verifyKeptLogin(std::uint64_t generation) {
     const bool passing = result == PostResult::Failed || result == PostResult::ServerError ||
                          result == PostResult::RateLimited;
     login.verifyKept = passing;
-    if (passing) login.verifyAt = pacing->now() + login.verifyRetry.next();
+    if (passing) login.verifyAt = xPacing->now() + login.verifyRetry.next();
     storeStatus(STATUS_LOGIN_FAILED);
 }
 
@@ -418,7 +418,7 @@ bool CTrackpost::commitLogin(std::uint64_t generation) {
         setAuthVariable(true);
         storeStatus(STATUS_LOGGED_IN);
     }
-    pacing->wake();  // texts queued meanwhile go out now
+    xPacing->wake();  // texts queued meanwhile go out now
     return true;
 }
 
@@ -501,7 +501,7 @@ PostResult CTrackpost::postText(const std::string& text) {
 }
 
 std::int64_t CTrackpost::limitEndsAt() {
-    const std::int64_t wallMs = pacing->wallMillis();
+    const std::int64_t wallMs = xPacing->wallMillis();
     // The service's time now: its answer's Date, which is never ahead of it, so the wait is
     // never short; else our clock with the offset taken from the service.
     std::int64_t dateSeconds = 0;
@@ -562,41 +562,42 @@ void CTrackpost::tweetCurrent(TextOrigin origin) {
 
 void CTrackpost::startWorker() {
     running = true;
-    std::promise<void> ended;
-    workerEnded = ended.get_future();
-    worker = std::thread([this, ended = std::move(ended)]() mutable {
-        workerMain();
-        ended.set_value();
-    });
+    deck = DeckIdentity();
+    deckWorker.start(*pacing, running, [this] { return deckPass(); });
+    xWorker.start(*xPacing, running, [this] { return xPass(); });
 }
 
 void CTrackpost::stopWorker() {
     running = false;
-    if (!worker.joinable()) return;
+    if (!deckWorker.started() && !xWorker.started()) return;
     pacing->wake();
+    xPacing->wake();
     // A post under way may finish, but a stalled one must not hold the host until the stall limit.
-    if (workerEnded.wait_for(RELEASE_GRACE) == std::future_status::timeout) client.abortTransfers();
-    worker.join();
+    const auto deadline = std::chrono::steady_clock::now() + RELEASE_GRACE;
+    if (!xWorker.endedBy(deadline)) client.abortTransfers();
+    deckWorker.join();
+    xWorker.join();
     client.allowTransfers();  // for a later load of the same object
 }
 
-void CTrackpost::workerMain() {
-    DeckIdentity deck;
-    while (running) {
-        try {
-            workerPass(deck);
-        } catch (const std::exception&) {
-            // Out of memory during one pass: drop that pass's work, never the host.
-        }
-        pacing->pause(running);
-    }
-}
-
-void CTrackpost::workerPass(DeckIdentity& deck) {
+std::int64_t CTrackpost::deckPass() {
     if (spfLoadInt32(&autoTweetValue) != 0) autoTweetStep(deck);
     if (manualTweetRequested.exchange(false)) tweetCurrent(TextOrigin::Manual);
+    return PassThread::POLL;
+}
+
+std::int64_t CTrackpost::xPass() {
     loginSteps();
     postQueuedTexts();
+    // Idle until news comes or something waiting falls due: a text, or the check of a kept login.
+    std::lock_guard<std::mutex> guard(textLock);
+    const std::int64_t now = xPacing->now();
+    std::int64_t idle = loggedIn ? outbox.idleMillis(now, xPacing->wallMillis()) : -1;
+    if (login.verifyKept) {
+        const std::int64_t verify = std::max<std::int64_t>(0, (login.verifyAt - now) * 1000);
+        idle = idle < 0 ? verify : std::min(idle, verify);
+    }
+    return idle;
 }
 
 void CTrackpost::autoTweetStep(DeckIdentity& deck) {
@@ -621,7 +622,7 @@ void CTrackpost::postQueuedTexts() {
         std::string text;
         {
             std::lock_guard<std::mutex> guard(textLock);
-            if (!outbox.due(pacing->now(), pacing->wallMillis(), id, text)) return;
+            if (!outbox.due(xPacing->now(), xPacing->wallMillis(), id, text)) return;
         }
         const auto use = lockClient();
         // A login or logout may have come between the texts.
@@ -637,7 +638,7 @@ void CTrackpost::postQueuedTexts() {
         PostDecision decision;
         {
             std::lock_guard<std::mutex> guard(textLock);
-            decision = outbox.settle(id, result, pacing->now(), limitEnd);
+            decision = outbox.settle(id, result, xPacing->now(), limitEnd);
         }
         if (decision.loginLost) {
             loginLost();
@@ -715,8 +716,11 @@ void CTrackpost::setTemplate(const std::string& text) {
 }
 
 void CTrackpost::queueText(std::string text, TextOrigin origin) {
-    std::lock_guard<std::mutex> guard(textLock);
-    outbox.push(std::move(text), origin);
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        outbox.push(std::move(text), origin);
+    }
+    xPacing->wake();
 }
 
 void CTrackpost::setAuthVariable(bool on) {

@@ -16,6 +16,7 @@
 #include "Dialogs.h"
 #include "HostVariables.h"
 #include "Outbox.h"
+#include "PassThread.h"
 #include "WorkerPacing.h"
 #include "spfPlugin8.h"
 #include "twitterclient.h"
@@ -24,13 +25,14 @@
 // keeps, the queue of texts to post, the service client and the auto-tweet worker.
 //
 // Threads: the host calls the On* operations on its own thread, which only records what the user
-// asked (a press, a typed text, a PIN) and wakes the worker; no host call waits on the network.
-// The worker polls the host, composes tweets, takes every step on the service (the login's
-// included) and posts. Host-only calls (runCommand, declareParameter) are made on the host's
+// asked (a press, a typed text, a PIN) and wakes a worker; no host call waits on the network.
+// The deck watcher polls the host and composes the announcements; X's worker takes every step on
+// the service (the login's included) and posts, so a stalled post never holds an announcement
+// back. Host-only calls (runCommand, declareParameter) are made on the host's
 // thread alone: a host variable changed on the worker waits in `hostVariables` for the host's
 // next call into the plug-in. `textLock` guards `outbox`, `login`, `status` and `tweetTemplate` and
 // is never held across a host call or a network request. `clientLock` serialises whole requests on
-// `client` with the reading of their answers; only the worker takes it once loaded. Lock order:
+// `client` with the reading of their answers; only X's worker takes it once loaded. Lock order:
 // `clientLock` before `textLock`.
 class CTrackpost : public ISpfPlugin8 {
   public:
@@ -161,7 +163,6 @@ class CTrackpost : public ISpfPlugin8 {
     std::unique_lock<std::mutex> lockClient();
     void startWorker();
     void stopWorker();
-    void workerMain();
     // The answers to the three identity queries, kept between passes: a host that stops
     // answering keeps the track.
     struct DeckIdentity {
@@ -170,8 +171,10 @@ class CTrackpost : public ISpfPlugin8 {
         char name[QUERY_SIZE] = {};
         std::string identity;  // drive + path + name
     };
-    void workerPass(DeckIdentity& deck);
+    // One pass of each worker; how long it may idle after (see PassThread).
+    std::int64_t deckPass();
     void autoTweetStep(DeckIdentity& deck);
+    std::int64_t xPass();
 
     void setStatus(const char* text);
     void storeStatus(const char* text);  // under `textLock`
@@ -186,8 +189,8 @@ class CTrackpost : public ISpfPlugin8 {
     std::size_t hostText(const char* query, char* buffer);
 
     std::atomic<bool> running;
-    std::thread worker;
-    std::future<void> workerEnded;  // ready once the worker's body has returned
+    PassThread deckWorker;
+    PassThread xWorker;
 
     std::int32_t authValue;
     std::int32_t pinValue;
@@ -214,7 +217,9 @@ class CTrackpost : public ISpfPlugin8 {
     std::atomic<bool> tokenForgotten;
     // The service denied v1.1 to this account; guarded by `clientLock`.
     bool useV2 = false;
-    std::unique_ptr<WorkerPacing> pacing;
+    std::unique_ptr<WorkerPacing> pacing;       // the deck watcher's; its clocks are every worker's
+    std::unique_ptr<WorkerPacing> xPacing;      // X's worker's, a lane of `pacing`
+    DeckIdentity deck;                          // the deck watcher's
     std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
     HostVariables hostVariables;
 };

@@ -16,9 +16,16 @@ std::int64_t SteadyPacing::wallMillis() {
 }
 
 void SteadyPacing::pause(const std::atomic<bool>& running) {
+    idle(running, PAUSE_MS);
+}
+
+void SteadyPacing::idle(const std::atomic<bool>& running, std::int64_t ms) {
     std::unique_lock<std::mutex> guard(lock_);
-    woken_.wait_for(guard, std::chrono::milliseconds(PAUSE_MS),
-                    [&] { return wakeRequested_ || !running; });
+    const auto woken = [&] { return wakeRequested_ || !running; };
+    if (ms < 0)
+        woken_.wait(guard, woken);
+    else
+        woken_.wait_for(guard, std::chrono::milliseconds(ms), woken);
     wakeRequested_ = false;
 }
 
@@ -28,4 +35,8 @@ void SteadyPacing::wake() {
         wakeRequested_ = true;
     }
     woken_.notify_one();
+}
+
+std::unique_ptr<WorkerPacing> SteadyPacing::lane() {
+    return std::make_unique<SteadyPacing>();
 }

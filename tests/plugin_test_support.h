@@ -130,7 +130,9 @@ class ScriptedHost : public ISpfHost8 {
     bool fillWithoutTerminator = false;
 };
 
-// Runs the worker one pass at a time on a clock the test sets.
+// Runs the workers one pass at a time on a clock the test sets. A pass is one turn of every worker
+// thread: the thread of this pacing first, then those of its lanes in the order they were made,
+// as one thread would take them.
 class SteppedPacing : public WorkerPacing {
   public:
     std::int64_t now() override { return clock.load(); }
@@ -139,29 +141,32 @@ class SteppedPacing : public WorkerPacing {
         return wallAtStartMs + (clock.load() - START) * 1000 + wallAheadMs.load();
     }
 
-    void pause(const std::atomic<bool>& running) override {
-        std::unique_lock<std::mutex> guard(lock_);
-        ++pauses_;
-        changed_.notify_all();
-        changed_.wait(guard, [&] { return grants_ > 0 || !running; });
-        if (grants_ > 0) --grants_;
+    void begin(const std::atomic<bool>&) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        turn_ = 0;  // a started worker begins a pass
     }
+    void pause(const std::atomic<bool>& running) override { endTurn(0, running); }
 
     void wake() override {
         std::lock_guard<std::mutex> guard(lock_);
         changed_.notify_all();
     }
 
-    // Waits until the worker has finished `count` passes since the start.
+    std::unique_ptr<WorkerPacing> lane() override {
+        std::lock_guard<std::mutex> guard(lock_);
+        return std::make_unique<Lane>(*this, lanes_++);
+    }
+
+    // Waits until the workers have finished `count` passes since the start.
     void awaitPauses(long count) {
         std::unique_lock<std::mutex> guard(lock_);
         changed_.wait(guard, [&] { return pauses_ >= count; });
     }
 
-    // Lets the worker make exactly one more pass and waits for its end.
+    // Lets the workers make exactly one more pass and waits for its end.
     void step() { awaitPauses(grant()); }
 
-    // Lets the worker make one more pass without waiting; the pause count that ends it.
+    // Lets the workers make one more pass without waiting; the pause count that ends it.
     long grant() {
         std::lock_guard<std::mutex> guard(lock_);
         ++grants_;
@@ -177,10 +182,50 @@ class SteppedPacing : public WorkerPacing {
                                            .count();
 
   private:
+    class Lane : public WorkerPacing {
+      public:
+        Lane(SteppedPacing& first, int index) : first_(first), index_(index) {}
+        std::int64_t now() override { return first_.now(); }
+        std::int64_t wallMillis() override { return first_.wallMillis(); }
+        void begin(const std::atomic<bool>& running) override { first_.awaitTurn(index_, running); }
+        void pause(const std::atomic<bool>& running) override { first_.endTurn(index_, running); }
+        void wake() override { first_.wake(); }
+        std::unique_ptr<WorkerPacing> lane() override { return first_.lane(); }
+
+      private:
+        SteppedPacing& first_;
+        int index_;
+    };
+
+    // The thread of lane `index` has ended its turn: the next lane's begins, or the pass ends.
+    void endTurn(int index, const std::atomic<bool>& running) {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (index + 1 < lanes_) {
+            turn_ = index + 1;
+        } else {
+            turn_ = 0;
+            ++pauses_;
+        }
+        changed_.notify_all();
+        if (index > 0) {
+            changed_.wait(guard, [&] { return turn_ == index || !running; });
+            return;
+        }
+        changed_.wait(guard, [&] { return (turn_ == 0 && grants_ > 0) || !running; });
+        if (turn_ == 0 && grants_ > 0) --grants_;
+    }
+
+    void awaitTurn(int index, const std::atomic<bool>& running) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [&] { return turn_ == index || !running; });
+    }
+
     std::mutex lock_;
     std::condition_variable changed_;
     long pauses_ = 0;
     long grants_ = 0;
+    int lanes_ = 1;
+    int turn_ = 0;
 };
 
 // The user, scripted: answers the boxes from queues and records every call. The record outlives
@@ -254,6 +299,7 @@ class CTrackpostTestAccess {
   public:
     static void setPacing(CTrackpost& p, std::unique_ptr<WorkerPacing> pacing) {
         p.pacing = std::move(pacing);
+        p.xPacing = p.pacing->lane();
     }
     static std::vector<std::string> outbox(CTrackpost& p) {
         std::lock_guard<std::mutex> guard(p.textLock);
@@ -265,7 +311,7 @@ class CTrackpostTestAccess {
         return spfLoadText(p.tweetTemplate, sizeof p.tweetTemplate);
     }
     static const char* access(CTrackpost& p) { return p.access; }
-    static bool workerRunning(CTrackpost& p) { return p.worker.joinable(); }
+    static bool workerRunning(CTrackpost& p) { return p.deckWorker.started(); }
     static void setDialogs(CTrackpost& p, std::unique_ptr<TrackpostDialogs> dialogs) {
         p.dialogs = std::move(dialogs);
     }
