@@ -1,10 +1,12 @@
 // Counting and fitting a long announcement for X: a ~400-character title with CJK and emoji, a
-// template with a link and a tag; and fitting a title of CJK without blanks. The reference is the
+// template with a link and a tag; fitting it for Mastodon too; and fitting a title of CJK without
+// blanks. The reference is the
 // plain code point count a naive plug-in would make (NFC and clusters included), to show what the
 // service's rules cost on top.
 #include <benchmark/benchmark.h>
 
 #include "Fitting.h"
+#include "MastodonLength.h"
 #include "Utf8.h"
 #include "XLength.h"
 
@@ -40,6 +42,15 @@ void FitLongAnnouncement(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(FitLongAnnouncement);
+
+// The announcement is 468 characters to a Mastodon server: a limit of 300 makes it cut.
+void FitLongAnnouncementMastodon(benchmark::State& state) {
+    const std::vector<TextPart> parts = announcement();
+    const MastodonMeasure mastodon(300);
+    for (auto _ : state) benchmark::DoNotOptimize(fitAnnouncement(parts, mastodon));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(FitLongAnnouncementMastodon);
 
 // A Japanese title has no blanks: 600 CJK characters in one word, which the search for links must
 // not read again from each of its places.

@@ -1,5 +1,6 @@
 // Texts as the networks take them: X's weighted count (against the service's own library where
-// scripts/setup installed it), fitting an announcement, the composition's parts, tag repair.
+// scripts/setup installed it), Mastodon's count, fitting an announcement, the composition's
+// parts, tag repair.
 #include <gtest/gtest.h>
 #include <utf8proc.h>
 
@@ -11,6 +12,7 @@
 
 #include "Fitting.h"
 #include "Links.h"
+#include "MastodonLength.h"
 #include "TagRepair.h"
 #include "TopLevelDomains.h"
 #include "TweetComposer.h"
@@ -114,58 +116,60 @@ TEST(Nfc, TheQuickCheckPassesNothingThatNormalisationChanges) {
 }
 
 // Texts as DJs write them: pieces of CJK, accents (composed and not), emoji sequences, links with
-// and without a scheme and tags, between blanks and punctuation.
-std::vector<std::string> generatedTexts(std::size_t count) {
-    const std::vector<std::string> pieces = {"Now playing",
-                                             "Mix",
-                                             "(Extended)",
-                                             "feat.",
-                                             "&",
-                                             u8"\u65e5\u672c\u8a9e",
-                                             u8"\u6771\u4eac",
-                                             u8"\ud55c\uad6d\uc5b4",
-                                             u8"\u00fcn\u00efc\u00f6d\u00e9",
-                                             u8"Cafe\u0301",
-                                             u8"A\u030a",
-                                             u8"\u1100\u1161",
-                                             u8"\U0001f600",
-                                             u8"\U0001f44d\U0001f3fd",
-                                             u8"\U0001f468\u200d\U0001f469\u200d\U0001f467",
-                                             u8"\U0001f1ef\U0001f1f5",
-                                             u8"1\ufe0f\u20e3",
-                                             u8"\u00a9",
-                                             u8"\u00a9\ufe0f",
-                                             u8"\u2122",
-                                             u8"\u2764\ufe0f",
-                                             u8"\U0001f3f3\ufe0f\u200d\U0001f308",
-                                             u8"\U0001f469\U0001f3fd\u200d\U0001f4bb",
-                                             "https://example.com",
-                                             "http://example.com/path/to?x=1&y=2",
-                                             "example.com",
-                                             "www.example.co.uk/a_b",
-                                             "foo.jp",
-                                             "https://t.co/abc",
-                                             "a.b.c.museum",
-                                             "foo.com.",
-                                             "(see example.org/wiki/Foo_(bar))",
-                                             "x.com/",
-                                             "bit.ly/3xYz",
-                                             "user@example.com",
-                                             "example.comx",
-                                             "EXAMPLE.COM",
-                                             "example.com:8080/p",
-                                             u8"https://\u4f8b\u3048.jp/\u30d1\u30b9",
-                                             "example.com?q=1",
-                                             "#tag",
-                                             "#Spinforge",
-                                             u8"\u2026",
-                                             u8"\u2014",
-                                             u8"\u2019",
-                                             u8"\u2032",
-                                             u8"\u00df",
-                                             u8"\u03a9",
-                                             u8"\u3000",
-                                             u8"\u00a0"};
+// and without a scheme and tags (and `more`), between blanks and punctuation.
+std::vector<std::string> generatedTexts(std::size_t count,
+                                        const std::vector<std::string>& more = {}) {
+    std::vector<std::string> pieces = {"Now playing",
+                                       "Mix",
+                                       "(Extended)",
+                                       "feat.",
+                                       "&",
+                                       u8"\u65e5\u672c\u8a9e",
+                                       u8"\u6771\u4eac",
+                                       u8"\ud55c\uad6d\uc5b4",
+                                       u8"\u00fcn\u00efc\u00f6d\u00e9",
+                                       u8"Cafe\u0301",
+                                       u8"A\u030a",
+                                       u8"\u1100\u1161",
+                                       u8"\U0001f600",
+                                       u8"\U0001f44d\U0001f3fd",
+                                       u8"\U0001f468\u200d\U0001f469\u200d\U0001f467",
+                                       u8"\U0001f1ef\U0001f1f5",
+                                       u8"1\ufe0f\u20e3",
+                                       u8"\u00a9",
+                                       u8"\u00a9\ufe0f",
+                                       u8"\u2122",
+                                       u8"\u2764\ufe0f",
+                                       u8"\U0001f3f3\ufe0f\u200d\U0001f308",
+                                       u8"\U0001f469\U0001f3fd\u200d\U0001f4bb",
+                                       "https://example.com",
+                                       "http://example.com/path/to?x=1&y=2",
+                                       "example.com",
+                                       "www.example.co.uk/a_b",
+                                       "foo.jp",
+                                       "https://t.co/abc",
+                                       "a.b.c.museum",
+                                       "foo.com.",
+                                       "(see example.org/wiki/Foo_(bar))",
+                                       "x.com/",
+                                       "bit.ly/3xYz",
+                                       "user@example.com",
+                                       "example.comx",
+                                       "EXAMPLE.COM",
+                                       "example.com:8080/p",
+                                       u8"https://\u4f8b\u3048.jp/\u30d1\u30b9",
+                                       "example.com?q=1",
+                                       "#tag",
+                                       "#Spinforge",
+                                       u8"\u2026",
+                                       u8"\u2014",
+                                       u8"\u2019",
+                                       u8"\u2032",
+                                       u8"\u00df",
+                                       u8"\u03a9",
+                                       u8"\u3000",
+                                       u8"\u00a0"};
+    pieces.insert(pieces.end(), more.begin(), more.end());
     const std::vector<std::string> between = {" ", " ", ", ", " - ", "\n", ": ", "! ", " / "};
     std::mt19937 random(20261211);
     std::vector<std::string> texts;
@@ -370,21 +374,26 @@ TEST(FitAnnouncement, WordsAlonePastTheLimitCutTheEnd) {
               0);
 }
 
-// X's count with estimates that are never right, so that fitting takes its search by full counts.
-class UnestimatedX : public XMeasure {
+// A network's count with estimates that are never right, so that fitting takes its search by full
+// counts.
+template <typename Measure>
+class Unestimated : public Measure {
   public:
+    using Measure::Measure;
     std::vector<std::size_t> prefixLengths(std::string_view, const TextLayout&,
                                            const std::vector<std::size_t>& ends) const override {
         return std::vector<std::size_t>(ends.size(), 0);
     }
 };
 
-// X's count that tells how often it counted a long text.
-class CountingX : public XMeasure {
+// A network's count that tells how often it counted a long text.
+template <typename Measure>
+class Counting : public Measure {
   public:
+    using Measure::Measure;
     std::size_t length(std::string_view text) const override {
         if (text.size() > 100) ++longCounts;
-        return XMeasure::length(text);
+        return Measure::length(text);
     }
     mutable std::size_t longCounts = 0;
 };
@@ -393,9 +402,10 @@ class CountingX : public XMeasure {
 // of a field, texts in a field apart, none of them "example.comx" (cut after its "m", a link):
 // where the estimates of cuts are right. Else the words may join what is around them (a link,
 // an emoji sequence or an accent across a part's end) and texts in a field run together.
-std::vector<std::vector<TextPart>> generatedAnnouncements(std::size_t count, bool apart) {
+std::vector<std::vector<TextPart>> generatedAnnouncements(
+    std::size_t count, bool apart, const std::vector<std::string>& more = {}) {
     std::vector<std::string> texts;
-    for (const std::string& text : generatedTexts(count * 6))
+    for (const std::string& text : generatedTexts(count * 6, more))
         if (!apart || text.find("comx") == std::string::npos) texts.push_back(text);
     const std::vector<std::string> words =
         apart ? std::vector<std::string>{"Now playing ",
@@ -425,7 +435,7 @@ std::vector<std::vector<TextPart>> generatedAnnouncements(std::size_t count, boo
 
 TEST(FitAnnouncement, WhereTheEstimatesAreRightTheCutIsTheOneFullCountsFind) {
     const XMeasure x;
-    const UnestimatedX searched;
+    const Unestimated<XMeasure> searched;
     for (const auto& parts : generatedAnnouncements(400, true)) {
         const std::string fitted = fitAnnouncement(parts, x);
         EXPECT_EQ(fitted, fitAnnouncement(parts, searched)) << nlohmann::json(joinParts(parts));
@@ -450,7 +460,7 @@ TEST(FitAnnouncement, ALongAnnouncementTakesTwoFullCounts) {
         u8"#Tag example.com/p \U0001f1ef\U0001f1f5 1\ufe0f\u20e3 ",
     };
     for (const char* title : titles) {
-        const CountingX x;
+        const Counting<XMeasure> x;
         const std::string fitted = fitAnnouncement(announcement("Deadline", repeat(title, 40)), x);
         EXPECT_LE(xWeightedLength(fitted), XMeasure::LIMIT) << title;
         EXPECT_EQ(x.longCounts, 2u) << title;
@@ -475,6 +485,205 @@ TEST(CutToFit, Cases) {
         {"not UTF-8 read as Windows-1252", "caf\xe9", 10, u8"caf\u00e9"},
     };
     for (const Case& c : cases) EXPECT_EQ(cutToFit(c.text, ByteMeasure(c.limit)), c.cut) << c.name;
+}
+
+struct MastodonCase {
+    const char* name;
+    const char* text;
+    std::size_t length;  // as a Mastodon server counts it
+};
+
+const MastodonCase MASTODON_CASES[] = {
+    {"plain ASCII", u8"Now playing Daft Punk - One More Time", 37},
+    {"CJK counts 1 each", u8"\u65e5\u672c\u8a9e\u306e\u30bf\u30a4\u30c8\u30eb", 8},
+    {"Hangul jamo make one syllable", u8"\u1100\u1161\u11a8", 1},
+    {"a combining mark counts with its letter", u8"Cafe\u0301 del Mar", 12},
+    {"stacked marks", u8"a\u0301\u0323b", 2},
+    {"emoji", u8"\U0001f600", 1},
+    {"skin tone", u8"\U0001f44d\U0001f3fd", 1},
+    {"ZWJ family", u8"\U0001f468\u200d\U0001f469\u200d\U0001f467", 1},
+    {"ZWJ sequence with a skin tone", u8"\U0001f469\U0001f3fd\u200d\U0001f4bb", 1},
+    {"two flags", u8"\U0001f1ef\U0001f1f5\U0001f1e9\U0001f1ea", 2},
+    {"keycap", u8"1\ufe0f\u20e3", 1},
+    {"https link", u8"https://example.com", 23},
+    {"long link with a query",
+     u8"http://example.com/a-very-long-path/that/goes/on/and/on/and/on/for/ever/index.html?x=1&y=2",
+     23},
+    {"path with trailing punctuation", u8"Listen at https://example.com/dj/set-1, then dance.", 46},
+    {"path of any script", u8"https://example.com/\u6771\u4eac/\u591c", 23},
+    {"parentheses in a path", u8"(https://example.com/wiki/Foo_(bar))", 25},
+    {"query with a character beyond ASCII", u8"https://example.com/?q=\u00fc", 23},
+    {"scheme in capitals", u8"HTTPS://EXAMPLE.COM/DJ", 23},
+    {"a mark after a link joins what stands for it", u8"https://example.com\u0301", 23},
+    {"a path takes a following ellipsis", u8"https://example.com/dj\u2026", 23},
+    {"bare domain is plain text", u8"example.com", 11},
+    {"bare domain with a path", u8"www.example.co.uk/a_b", 21},
+    {"unknown top-level domain", u8"https://example.comx", 20},
+    {"scheme after a letter", u8"xhttps://example.com", 20},
+    {"mention counts without its domain", u8"@dj@mastodon.social", 3},
+    {"local mention", u8"@dj", 3},
+    {"mention in a sentence", u8"Now playing with @dj@mastodon.social!", 21},
+    {"dotted user name", u8"@d.j@example.com", 4},
+    {"a dot after the domain is text", u8"@dj@mastodon.social.", 4},
+    {"mail address is no mention", u8"dj@mastodon.social", 18},
+    {"none after =", u8"a=@dj@mastodon.social", 21},
+    {"none followed by @", u8"@dj@mastodon.social@x", 21},
+    {"mention in a link's path", u8"https://mastodon.social/@dj", 23},
+    {"emoji, mention and link", u8"\U0001f3a7 @dj@mastodon.social https://example.com/dj", 29},
+    {"empty", u8"", 0},
+};
+
+TEST(MastodonLength, Table) {
+    for (const MastodonCase& c : MASTODON_CASES)
+        EXPECT_EQ(mastodonLength(c.text), c.length) << c.name;
+    EXPECT_EQ(mastodonLength("a\xff\xfe"
+                             "b"),
+              4u);  // each a U+FFFD
+}
+
+TEST(MastodonMeasure, TheServersLimits) {
+    const MastodonMeasure standard;
+    EXPECT_EQ(standard.limit(), 500u);
+    EXPECT_TRUE(standard.fits(std::string(500, 'a')));
+    EXPECT_FALSE(standard.fits(std::string(501, 'a')));
+    // 4,019 characters of links, 479 to the server.
+    std::string links = "https://example.com/" + std::string(180, 'p');
+    for (int i = 1; i < 20; ++i) links += " https://example.com/" + std::string(180, 'p');
+    EXPECT_EQ(standard.length(links), 479u);
+
+    const MastodonMeasure other(1000, 30);
+    EXPECT_EQ(other.limit(), 1000u);
+    EXPECT_EQ(other.length("https://example.com a"), 32u);
+    EXPECT_EQ(MastodonMeasure(10, 0).length("a https://example.com b"), 4u);
+}
+
+TEST(MastodonFit, CutToFitCases) {
+    const std::string link = "https://example.com/" + repeat("x", 200);
+    const std::string family = u8"\U0001f468\u200d\U0001f469\u200d\U0001f467";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t limit;
+        std::string cut;
+    } cases[] = {
+        {"a ZWJ sequence counts 1, never split", "ab" + family + "cd", 4, "ab" + family + ELLIPSIS},
+        {"a link counts 23, never cut", "see " + link + " and more", 30,
+         "see " + link + " a" + ELLIPSIS},
+        {"no mark right after a link, whose path would take it", "see " + link + " and more", 28,
+         "see" + ELLIPSIS},
+        {"nor after the punctuation the link left out", "see " + link + ", more", 29,
+         "see" + ELLIPSIS},
+        {"a bare domain cut like words", "visit example.com/abc now", 10, "visit exa" + ELLIPSIS},
+        {"a mention never cut, its domain free", "hi @dj@mastodon.social there", 7,
+         "hi @dj@mastodon.social" + ELLIPSIS},
+        {"nor cut to another user's name", "hi @djcollective", 7, "hi" + ELLIPSIS},
+        {"a tag never cut", "a #tagged", 8, "a" + ELLIPSIS},
+        {"a mark stays with its letter", u8"Cafe\u0301 del Mar", 5, u8"Cafe\u0301" + ELLIPSIS},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cutToFit(c.text, MastodonMeasure(c.limit)), c.cut) << c.name;
+}
+
+// The text of each span, for comparing what a fitted text holds with what its parts held.
+std::vector<std::string> spanTexts(const std::u32string& codePoints,
+                                   const std::vector<TextSpan>& spans) {
+    std::vector<std::string> texts;
+    for (const TextSpan& span : spans)
+        texts.push_back(encodeUtf8(codePoints.substr(span.begin, span.end - span.begin)));
+    return texts;
+}
+
+// Links, mentions and tags as a Mastodon server reads them.
+std::vector<std::string> mastodonEntities(const std::string& text) {
+    const std::u32string codePoints = decodeUtf8(text);
+    std::vector<TextSpan> spans = findLinks(codePoints, LinkRules::Mastodon);
+    for (const Mention& m : findMentions(codePoints)) spans.push_back({m.begin, m.end});
+    const std::vector<TextSpan> tags = findTags(codePoints);
+    spans.insert(spans.end(), tags.begin(), tags.end());
+    return spanTexts(codePoints, spans);
+}
+
+TEST(MastodonFit, SmallLimitsKeepLinksMentionsTagsAndClustersWhole) {
+    const std::vector<std::string> words = {"Now playing ", " - ", " #Spinforge"};
+    const std::vector<std::pair<std::string, std::string>> fields = {
+        {u8"Daft Punk \U0001f468\u200d\U0001f469\u200d\U0001f467 @dj@mastodon.social",
+         u8"One More Time https://example.com/\u6771\u4eac/set-1, #FrenchHouse Cafe\u0301 "
+         u8"\U0001f44d\U0001f3fd"},
+        {u8"\u65e5\u672c\u8a9e\u306e\u30bf\u30a4\u30c8\u30eb https://example.com/(live)",
+         u8"@someone (https://example.org/wiki/Foo_(bar)) example.com/bare \U0001f1ef\U0001f1f5"},
+    };
+    for (const auto& [first, second] : fields) {
+        const std::vector<TextPart> parts = {
+            {words[0], false}, {first, true}, {words[1], false}, {second, true}, {words[2], false}};
+        const std::vector<std::string> whole = mastodonEntities(joinParts(parts));
+        // From the words alone to one short of the whole text.
+        for (std::size_t limit = 26; limit < mastodonLength(joinParts(parts)); ++limit) {
+            SCOPED_TRACE(limit);
+            const std::string fitted = fitAnnouncement(parts, MastodonMeasure(limit));
+            EXPECT_LE(mastodonLength(fitted), limit);
+            for (const std::string& entity : mastodonEntities(fitted))
+                EXPECT_NE(std::find(whole.begin(), whole.end(), entity), whole.end())
+                    << entity << " in " << fitted;
+            const std::vector<std::string> cut = fieldsOf(fitted, words);
+            ASSERT_EQ(cut.size(), 2u) << fitted;
+            const std::string originals[] = {first, second};
+            for (std::size_t i = 0; i < 2; ++i) {
+                if (cut[i] == originals[i] || cut[i].empty()) continue;
+                ASSERT_GE(cut[i].size(), ELLIPSIS.size());
+                const std::string kept = cut[i].substr(0, cut[i].size() - ELLIPSIS.size());
+                EXPECT_EQ(cut[i].substr(kept.size()), ELLIPSIS);
+                ASSERT_EQ(originals[i].compare(0, kept.size(), kept), 0) << cut[i];
+                const std::vector<std::size_t> bounds = clusterBounds(decodeUtf8(originals[i]));
+                EXPECT_TRUE(
+                    std::binary_search(bounds.begin(), bounds.end(), decodeUtf8(kept).size()))
+                    << "a cluster split: " << cut[i];
+            }
+        }
+    }
+}
+
+// Mastodon's links and mentions among the generated pieces.
+const std::vector<std::string> MASTODON_PIECES = {"@dj@mastodon.social",
+                                                  "@dj",
+                                                  "dj@example.com",
+                                                  "https://mastodon.social/@dj",
+                                                  u8"https://example.com/\u6771\u4eac",
+                                                  "https://example.com/dj/set-1,",
+                                                  "(https://example.com/wiki/Foo_(bar))"};
+
+TEST(MastodonFit, WhereTheEstimatesAreRightTheCutIsTheOneFullCountsFind) {
+    const MastodonMeasure mastodon(200);
+    const Unestimated<MastodonMeasure> searched(200);
+    for (const auto& parts : generatedAnnouncements(400, true, MASTODON_PIECES)) {
+        const std::string fitted = fitAnnouncement(parts, mastodon);
+        EXPECT_EQ(fitted, fitAnnouncement(parts, searched)) << nlohmann::json(joinParts(parts));
+        EXPECT_LE(mastodonLength(fitted), 200u);
+    }
+}
+
+TEST(MastodonFit, WhereTheyAreWrongTheTextStillFits) {
+    const MastodonMeasure mastodon(200);
+    for (const auto& parts : generatedAnnouncements(400, false, MASTODON_PIECES)) {
+        const std::string fitted = fitAnnouncement(parts, mastodon);
+        EXPECT_LE(mastodonLength(fitted), 200u) << nlohmann::json(joinParts(parts));
+        EXPECT_TRUE(isValidUtf8(fitted));
+    }
+}
+
+TEST(MastodonFit, ALongAnnouncementTakesTwoFullCounts) {
+    const char* const titles[] = {
+        u8"Mix \u6771\u4eac \U0001f468\u200d\U0001f469 ",
+        u8"Cafe\u0301 A\u030a \u1100\u1161 ",
+        u8"@dj@mastodon.social https://example.com/\u6771\u4eac \U0001f1ef\U0001f1f5 ",
+        u8"#Tag example.com/p 1\ufe0f\u20e3 @dj ",
+    };
+    for (const char* title : titles) {
+        const Counting<MastodonMeasure> mastodon;
+        const std::string fitted =
+            fitAnnouncement(announcement("Deadline", repeat(title, 60)), mastodon);
+        EXPECT_LE(mastodonLength(fitted), MastodonMeasure::MAX_CHARACTERS) << title;
+        EXPECT_EQ(mastodon.longCounts, 2u) << title;
+    }
 }
 
 }  // namespace

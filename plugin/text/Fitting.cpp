@@ -16,20 +16,49 @@ struct CutPoint {
     std::size_t byte;
 };
 
-// Every place between grapheme clusters that is not inside a link or a tag, the end included.
-std::vector<CutPoint> cutPoints(const TextLayout& layout) {
+// The place `at` without the blanks before it, which a cut there drops.
+std::size_t withoutBlanks(const TextLayout& layout, std::size_t at) {
+    while (at > 0 && (layout.codePoints[at - 1] == ' ' || layout.codePoints[at - 1] == '\t')) --at;
+    return at;
+}
+
+// Whether the network reads a "…" at `at` as part of `link`, which ends before it: a Mastodon
+// server's paths take it, and the punctuation left out of the link before it.
+bool ellipsisJoins(const TextLayout& layout, LinkRules rules, const TextSpan& link,
+                   std::size_t at) {
+    std::u32string probe = layout.codePoints.substr(link.begin, at - link.begin);
+    probe += U'\u2026';
+    const std::vector<TextSpan> read = findLinks(probe, rules);
+    return !read.empty() && read.front().begin == 0 && read.front().end > at - link.begin;
+}
+
+// Every place between grapheme clusters that is not inside a link, a mention or a tag, the end
+// included, and where a "…" would join no link.
+std::vector<CutPoint> cutPoints(const TextLayout& layout, LinkRules rules) {
     std::vector<TextSpan> whole = layout.links;
     const std::vector<TextSpan> tags = findTags(layout.codePoints);
     whole.insert(whole.end(), tags.begin(), tags.end());
+    for (const Mention& mention : layout.mentions) whole.push_back({mention.begin, mention.end});
     std::sort(whole.begin(), whole.end(),
               [](const TextSpan& a, const TextSpan& b) { return a.begin < b.begin; });
     std::vector<CutPoint> cuts;
     std::size_t span = 0, reach = 0;  // the furthest end of the spans that begin before the place
+    // The links before `settled` take no "…" at any later place: the first place after a link
+    // where none joins it ends the checks, as what stops a link there stops it later too.
+    std::size_t link = 0, settled = 0;
     for (std::size_t i = 0; i < layout.bounds.size(); ++i) {
         const std::size_t at = layout.bounds[i];
         for (; span < whole.size() && whole[span].begin < at; ++span)
             reach = std::max(reach, whole[span].end);
-        if (reach <= at) cuts.push_back({i, layout.offsets[at]});
+        if (reach > at) continue;
+        const std::size_t kept = withoutBlanks(layout, at);
+        while (link < layout.links.size() && layout.links[link].end <= kept) ++link;
+        const bool last = i + 1 == layout.bounds.size();
+        if (!last && link > settled) {
+            if (ellipsisJoins(layout, rules, layout.links[link - 1], kept)) continue;
+            settled = link;
+        }
+        cuts.push_back({i, layout.offsets[at]});
     }
     return cuts;
 }
@@ -72,8 +101,8 @@ struct Piece {
             length = measure.length(text);
             return;
         }
-        const TextLayout layout = layOut(text);
-        cuts = cutPoints(layout);
+        const TextLayout layout = layOut(text, measure.linkRules());
+        cuts = cutPoints(layout, measure.linkRules());
         clusters = cuts.empty() ? 0 : cuts.back().clusters;
         std::vector<std::size_t> ends;
         ends.reserve(cuts.size());
@@ -150,7 +179,8 @@ std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasur
 std::string cutToFit(std::string_view raw, const TextMeasure& measure) {
     const std::string text = utf8OrWindows1252(raw);
     if (measure.fits(text)) return text;
-    const std::vector<CutPoint> cuts = cutPoints(layOut(text));
+    const std::vector<CutPoint> cuts =
+        cutPoints(layOut(text, measure.linkRules()), measure.linkRules());
     if (!measure.fits(cutText(text, 0))) return std::string();
     const std::size_t cut = largestFitting(
         cuts.size() - 1, [&](std::size_t k) { return measure.fits(cutText(text, cuts[k].byte)); });

@@ -92,6 +92,50 @@ bool isQueryChar(char32_t c) {
 bool isQueryEnd(char32_t c) {
     return isAsciiAlnum(c) || QUERY_END_PUNCTUATION.has(c);
 }
+
+// A Mastodon server's paths take any character but blanks, "<>?" and parentheses outside a group,
+// and end on none of these.
+constexpr AsciiSet MASTODON_PATH_NOT_ENDING("!*\"';:=,.$%[]~&|@");
+constexpr AsciiSet MASTODON_QUERY_PUNCTUATION("!?*'@();:&=+$/%#[]-_.,~|^");
+bool isMastodonPathChar(char32_t c) {
+    return !isSpace(c) && c != '<' && c != '>' && c != '(' && c != ')' && c != '?';
+}
+bool isMastodonPathEnd(char32_t c) {
+    return isMastodonPathChar(c) && !MASTODON_PATH_NOT_ENDING.has(c) && c != 0x300C && c != 0x300D;
+}
+// Beyond ASCII its queries take what RFC 3987 allows in an IRI.
+bool isIriChar(char32_t c) {
+    if (c < 0x10000)
+        return (c >= 0xA0 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFDCF) ||
+               (c >= 0xFDF0 && c <= 0xFFEF);
+    return (c & 0xFFFF) <= 0xFFFD && !(c >= 0xE0000 && c < 0xE1000);
+}
+bool isMastodonQueryChar(char32_t c) {
+    return isAsciiAlnum(c) || MASTODON_QUERY_PUNCTUATION.has(c) || isIriChar(c);
+}
+bool isMastodonQueryEnd(char32_t c) {
+    return isQueryEnd(c) || isIriChar(c);
+}
+
+// What sets one reading of links apart from the other.
+struct LinkDialect {
+    bool bareDomains;        // a domain without a scheme is a link
+    bool utf16;              // lengths in UTF-16, the second half of a pair may begin a domain
+    bool groupEndsAnywhere;  // a group in parentheses ends a path after any character
+    bool (*isPathChar)(char32_t);
+    bool (*isPathEnd)(char32_t);
+    bool (*isQueryChar)(char32_t);
+    bool (*isQueryEnd)(char32_t);
+};
+constexpr LinkDialect X_LINKS{true, true, false, isPathChar, isPathEnd, isQueryChar, isQueryEnd};
+constexpr LinkDialect MASTODON_LINKS{false,
+                                     false,
+                                     true,
+                                     isMastodonPathChar,
+                                     isMastodonPathEnd,
+                                     isMastodonQueryChar,
+                                     isMastodonQueryEnd};
+
 bool mayPrecede(char32_t c) {
     return !(isAsciiAlnum(c) || c == '@' || c == 0xFF20 || c == '$' || c == '#' || c == 0xFF03 ||
              isInvalid(c));
@@ -210,32 +254,34 @@ std::vector<TextSpan> asciiDomains(std::u32string_view text, std::size_t begin, 
 }
 
 // "(" path characters ")", or one more pair inside; the end after it, or NONE.
-std::size_t balancedParens(std::u32string_view text, std::size_t i) {
-    std::size_t k = i + 1;
-    while (isPathChar(at(text, k))) ++k;
+std::size_t balancedParens(std::u32string_view text, std::size_t i, const LinkDialect& d) {
+    const auto pathCharsFrom = [&](std::size_t k) {
+        while (k < text.size() && d.isPathChar(text[k])) ++k;
+        return k;
+    };
+    std::size_t k = pathCharsFrom(i + 1);
     if (at(text, k) == ')' && k > i + 1) return k + 1;
     if (at(text, k) != '(') return NONE;
-    const std::size_t inner = ++k;
-    while (isPathChar(at(text, k))) ++k;
+    const std::size_t inner = k + 1;
+    k = pathCharsFrom(inner);
     if (at(text, k) != ')' || k == inner) return NONE;
-    ++k;
-    while (isPathChar(at(text, k))) ++k;
+    k = pathCharsFrom(k + 1);
     return at(text, k) == ')' ? k + 1 : NONE;
 }
 
-// The end of the path that begins with the "/" at `i`: never on a dot, comma or the like. A
-// group in parentheses ends the path only right after an ending character or another group, as
-// the library's pattern has it.
-std::size_t pathEnd(std::u32string_view text, std::size_t i) {
+// The end of the path that begins with the "/" at `i`: never on a dot, comma or the like. In X's
+// pattern a group in parentheses ends the path only right after an ending character or another
+// group.
+std::size_t pathEnd(std::u32string_view text, std::size_t i, const LinkDialect& d) {
     std::size_t end = i + 1;
     for (std::size_t k = i + 1; k < text.size();) {
         if (text[k] == '(') {
-            const std::size_t group = balancedParens(text, k);
+            const std::size_t group = balancedParens(text, k, d);
             if (group == NONE) break;
-            if (k == end) end = group;
+            if (d.groupEndsAnywhere || k == end) end = group;
             k = group;
-        } else if (isPathChar(text[k])) {
-            if (isPathEnd(text[k])) end = k + 1;
+        } else if (d.isPathChar(text[k])) {
+            if (d.isPathEnd(text[k])) end = k + 1;
             ++k;
         } else {
             break;
@@ -244,23 +290,24 @@ std::size_t pathEnd(std::u32string_view text, std::size_t i) {
     return end;
 }
 
-// The end of the query that begins with the "?" at `i`, or `i` when it ends on no letter, digit
-// or one of "-_&=#/".
-std::size_t queryEnd(std::u32string_view text, std::size_t i) {
+// The end of the query that begins with the "?" at `i`, or `i` when it ends on no character
+// that may end it (a letter, digit or one of "-_&=#/").
+std::size_t queryEnd(std::u32string_view text, std::size_t i, const LinkDialect& d) {
     std::size_t end = i;
-    for (std::size_t k = i + 1; k < text.size() && isQueryChar(text[k]); ++k)
-        if (isQueryEnd(text[k])) end = k + 1;
+    for (std::size_t k = i + 1; k < text.size() && d.isQueryChar(text[k]); ++k)
+        if (d.isQueryEnd(text[k])) end = k + 1;
     return end;
 }
 
 // The service's own short links take no more path than their slug (of up to 40 letters and
 // digits) and a query; any other link as it is.
-std::size_t shortLinkEnd(std::u32string_view text, std::size_t domainBegin, std::size_t end) {
+std::size_t shortLinkEnd(std::u32string_view text, std::size_t domainBegin, std::size_t end,
+                         const LinkDialect& d) {
     if (!startsWithIgnoringCase(text, domainBegin, "t.co/")) return end;
     std::size_t slugEnd = domainBegin + 5;
     while (slugEnd < end && isAsciiAlnum(text[slugEnd])) ++slugEnd;
     if (slugEnd == domainBegin + 5 || slugEnd - (domainBegin + 5) > 40) return NONE;
-    if (at(text, slugEnd) == '?') slugEnd = std::min(queryEnd(text, slugEnd), end);
+    if (at(text, slugEnd) == '?') slugEnd = std::min(queryEnd(text, slugEnd, d), end);
     return slugEnd;
 }
 
@@ -328,7 +375,8 @@ std::size_t utf16Length(std::u32string_view text) {
 // The link that begins at `start`, if any, into `links`; the place to look on from. `runEnds` as
 // labelRunEnds gives them.
 std::size_t linkAt(std::u32string_view text, const std::vector<std::size_t>& runEnds,
-                   std::size_t start, std::size_t before, std::vector<TextSpan>& links) {
+                   std::size_t start, std::size_t before, const LinkDialect& d,
+                   std::vector<TextSpan>& links) {
     std::size_t scheme = 0;
     if (startsWithIgnoringCase(text, start, "https://"))
         scheme = 8;
@@ -341,15 +389,17 @@ std::size_t linkAt(std::u32string_view text, const std::vector<std::size_t>& run
     if (at(text, end) == ':' && isDigit(at(text, end + 1)))
         for (++end; isDigit(at(text, end));) ++end;
     const std::size_t pathBegin = end;
-    if (at(text, end) == '/') end = pathEnd(text, end);
+    if (at(text, end) == '/') end = pathEnd(text, end, d);
     const bool hasPath = end > pathBegin;
-    if (at(text, end) == '?') end = queryEnd(text, end);
+    if (at(text, end) == '?') end = queryEnd(text, end, d);
+    if (scheme == 0 && !d.bareDomains) return end;
 
-    const std::size_t length = utf16Length(text.substr(start, end - start)) + (scheme ? 0 : 8);
+    const std::u32string_view address = text.substr(start, end - start);
+    const std::size_t length = (d.utf16 ? utf16Length(address) : address.size()) + (scheme ? 0 : 8);
     if (length > LONGEST_LINK || !labelsFit(text.substr(domainBegin, domain - domainBegin)))
         return end;
     if (scheme != 0) {
-        const std::size_t linkEnd = shortLinkEnd(text, domainBegin, end);
+        const std::size_t linkEnd = shortLinkEnd(text, domainBegin, end, d);
         if (linkEnd != NONE) links.push_back({start, linkEnd});
         return end;
     }
@@ -361,8 +411,7 @@ std::size_t linkAt(std::u32string_view text, const std::vector<std::size_t>& run
     return end;
 }
 
-bool isWordChar(char32_t c) {
-    if (c == '_' || c == 0x200C || c == 0x200D) return true;
+bool isLetterMarkOrDigit(char32_t c) {
     switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
         case UTF8PROC_CATEGORY_LU:
         case UTF8PROC_CATEGORY_LL:
@@ -379,19 +428,49 @@ bool isWordChar(char32_t c) {
     }
 }
 
+// A tag's characters.
+bool isWordChar(char32_t c) {
+    return c == '_' || c == 0x200C || c == 0x200D || isLetterMarkOrDigit(c);
+}
+
+// What Ruby's regular expressions take for a word character, as the server reads mentions.
+bool isRubyWordChar(char32_t c) {
+    return isLetterMarkOrDigit(c) ||
+           utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_PC;
+}
+
+bool isUserNameChar(char32_t c) {
+    return isAsciiAlnum(c) || c == '_';
+}
+
+// The end of the run of `isChar` characters from `i`, runs of "." and "-" between them; `i` when
+// none is there.
+std::size_t dottedRunEnd(std::u32string_view text, std::size_t i, bool (*isChar)(char32_t)) {
+    std::size_t end = i;
+    for (std::size_t k = i;;) {
+        const std::size_t first = k;
+        while (k < text.size() && isChar(text[k])) ++k;
+        if (k == first) return end;
+        end = k;
+        while (k < text.size() && (text[k] == '.' || text[k] == '-')) ++k;
+        if (k == end) return end;
+    }
+}
+
 }  // namespace
 
-std::vector<TextSpan> findLinks(std::u32string_view text) {
+std::vector<TextSpan> findLinks(std::u32string_view text, LinkRules rules) {
+    const LinkDialect& d = rules == LinkRules::Mastodon ? MASTODON_LINKS : X_LINKS;
     std::vector<TextSpan> links;
     const std::vector<std::size_t> runEnds = labelRunEnds(text);
     // As the library's pattern is searched: a preceding character at `i` (taken with the link),
     // or the start of the text; the search goes on after the end of what matched.
-    // The library reads UTF-16: the second half of a character beyond U+FFFF may begin a domain.
+    // X's library reads UTF-16: the second half of a character beyond U+FFFF may begin a domain.
     for (std::size_t i = 0; i < text.size();) {
         std::size_t end = NONE;
-        if (text[i] > 0xFFFF) end = linkAt(text, runEnds, i, i, links);
-        if (end == NONE && mayPrecede(text[i])) end = linkAt(text, runEnds, i + 1, i, links);
-        if (end == NONE && i == 0) end = linkAt(text, runEnds, 0, NONE, links);
+        if (d.utf16 && text[i] > 0xFFFF) end = linkAt(text, runEnds, i, i, d, links);
+        if (end == NONE && mayPrecede(text[i])) end = linkAt(text, runEnds, i + 1, i, d, links);
+        if (end == NONE && i == 0) end = linkAt(text, runEnds, 0, NONE, d, links);
         i = end == NONE ? i + 1 : end;
     }
     return links;
@@ -411,10 +490,37 @@ std::vector<TextSpan> findTags(std::u32string_view text) {
     return tags;
 }
 
-TextLayout layOut(std::string_view text) {
+std::vector<Mention> findMentions(std::u32string_view text) {
+    std::vector<Mention> mentions;
+    // As the server's pattern is searched: on after the end of what matched, a mention or not.
+    for (std::size_t i = 0; i < text.size();) {
+        const bool mayBegin =
+            text[i] == '@' &&
+            (i == 0 || (text[i - 1] != '=' && text[i - 1] != '/' && !isRubyWordChar(text[i - 1])));
+        const std::size_t nameEnd = mayBegin ? dottedRunEnd(text, i + 1, isUserNameChar) : i + 1;
+        if (nameEnd == i + 1) {
+            ++i;
+            continue;
+        }
+        std::size_t end = nameEnd;
+        if (at(text, end) == '@') {
+            const std::size_t domainEnd = dottedRunEnd(text, end + 1, isRubyWordChar);
+            if (domainEnd > end + 1) end = domainEnd;
+        }
+        const char32_t next = at(text, end);
+        const bool runsOn = next == '@' || next == 0xFF20 || isLatinAccent(next) ||
+                            startsWithIgnoringCase(text, end, "://");
+        if (!runsOn) mentions.push_back({i, nameEnd, end});
+        i = end;
+    }
+    return mentions;
+}
+
+TextLayout layOut(std::string_view text, LinkRules rules) {
     OffsetText decoded = decodeUtf8WithOffsets(text);
-    TextLayout layout{std::move(decoded.codePoints), std::move(decoded.offsets), {}, {}};
-    layout.links = findLinks(layout.codePoints);
+    TextLayout layout{std::move(decoded.codePoints), std::move(decoded.offsets), {}, {}, {}};
+    layout.links = findLinks(layout.codePoints, rules);
     layout.bounds = clusterBounds(layout.codePoints);
+    if (rules == LinkRules::Mastodon) layout.mentions = findMentions(layout.codePoints);
     return layout;
 }

@@ -14,6 +14,8 @@ class TextMeasure {
     virtual std::size_t length(std::string_view text) const = 0;
     virtual std::size_t limit() const = 0;
     bool fits(std::string_view text) const { return length(text) <= limit(); }
+    // How the network reads links (and mentions): what fitting keeps whole.
+    virtual LinkRules linkRules() const { return LinkRules::X; }
 
     // The lengths of the first `ends[i]` bytes of `text` (laid out as `layout`), for each i
     // (`ends` in order), to choose a cut without counting each candidate: an estimate, which a
