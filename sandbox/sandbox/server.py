@@ -14,26 +14,29 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, api2, clock, oauth, pages, textcount
+from . import api, api2, clock, mastodon, oauth, pages, textcount
+from .answers import Answer, html_answer, json_answer, json_bytes
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CERTS = os.path.join(HERE, "certs")
-TUNNEL_TARGETS = {("api.twitter.com", "443")}
+X_HOST = "api.twitter.com"
+TUNNEL_TARGETS = {(h, "443") for h in (X_HOST,) + mastodon.HOSTS}
 TEST_PATHS = ("/__log", "/__reset", "/__faults", "/__timeline", "/__mode")
 IDLE_TIMEOUT = 75
 COOKIE = "_sandbox_sess"
 LOG_CAP = 100000
 
-FAULT_KEYS = {"path": str, "status": int, "body": str, "delay": (int, float),
+FAULT_KEYS = {"host": str, "path": str, "status": int, "body": str, "delay": (int, float),
               "stall": (int, float), "reset": bool, "truncate": bool,
               "garbage": bool, "large": int, "revoke_token": bool, "reset_in": (int, float),
               "stored": bool}
 
 # How the service treats this account until told otherwise: the `mode` of /__mode and of the
 # command line. /__reset goes back to the mode the sandbox was started with.
-MODE_DEFAULTS = {"black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok"}
+MODE_DEFAULTS = {"black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok",
+                 "mastodon": mastodon.MODE_DEFAULTS}
 ACCOUNT_STATES = ("ok", "credits-depleted", "suspended")
 POST_ROUTES = {("POST", "/1.1/statuses/update.json"), ("POST", "/2/tweets")}
 
@@ -53,10 +56,6 @@ V2_SUSPENDED = {"detail": "The user used for authentication is suspended", "titl
                 "status": 403, "type": "https://api.twitter.com/2/problems/user-suspended"}
 
 
-def json_bytes(obj):
-    return json.dumps(obj, separators=(",", ":"), ensure_ascii=False).encode("utf-8")
-
-
 ACCESS_LEVELS = ("full", "v2-only")
 # What the service answers every v1.1 REST call of an account without v1.1 access.
 V1_DENIED = {"errors": [{"message": (
@@ -70,37 +69,19 @@ def error_body(code, message):
     return json_bytes({"errors": [{"code": code, "message": message}]})
 
 
-class Answer:
-    def __init__(self, status, body, ctype="application/json; charset=utf-8",
-                 verdict="ok", headers=()):
-        self.status = status
-        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
-        self.ctype = ctype
-        self.verdict = verdict
-        self.headers = list(headers)
-
-
-def json_answer(status, obj, verdict="ok"):
-    return Answer(status, json_bytes(obj), verdict=verdict)
-
-
 def refusal(status, code, message):
     return Answer(status, error_body(code, message), verdict="error %d" % code)
-
-
-def html_answer(status, html, verdict="ok", headers=()):
-    return Answer(status, html, "text/html; charset=utf-8", verdict,
-                  [("Cache-Control", "no-store")] + list(headers))
 
 
 class Sandbox:
     def __init__(self, creds, state_dir=None, quiet=False, access="full", mode=None):
         self.creds = creds
         self.access = access
-        self.start_mode = check_mode(dict(MODE_DEFAULTS, **(mode or {})))
+        self.start_mode = check_mode(merge_mode(MODE_DEFAULTS, mode or {}))
         self.post_times = []  # sandbox clock times of the posts in the limit's window
-        self.apply_mode(self.start_mode)
         self.store = Store(creds, state_dir)
+        self.mastodon = mastodon.Mastodon(creds, state_dir)
+        self.apply_mode(self.start_mode)
         self.quiet = quiet
         self.port = 0
         self.stop = threading.Event()
@@ -181,7 +162,8 @@ class Sandbox:
     def record(self, conn, req):
         entry = {
             "method": req.method, "path": req.target,
-            "url": req.target if req.method == "CONNECT" else "https://api.twitter.com" + req.path,
+            "url": (req.target if req.method == "CONNECT" else
+                    "https://%s%s" % (service_of(req), req.path)),
             "headers": req.header_dict(),
             "body": req.body.decode("utf-8", "surrogateescape"),
             "connection": conn.cid, "status": None, "verdict": None,
@@ -207,14 +189,16 @@ class Sandbox:
             close = req.wants_close()
             if req.method == "CONNECT":
                 entry = self.record(conn, req)
-                if self.mode["black_hole"]:
-                    self.finish(entry, req, 0, "fault black-hole")
-                    return self.hold(conn)
                 host, _, port = req.target.rpartition(":")
-                if (host.lower(), port) not in TUNNEL_TARGETS:
+                host = host.lower()
+                if self.black_hole_for(host if host in mastodon.HOSTS else X_HOST):
+                    self.finish(entry, req, 0, "fault black-hole")
+                    return self.hold(conn, host)
+                if (host, port) not in TUNNEL_TARGETS:
                     self.finish(entry, req, 403, "error tunnel")
-                    self.send(conn, Answer(403, b"CONNECT is only served for api.twitter.com:443\n",
-                                           "text/plain", "error tunnel"), True)
+                    self.send(conn, Answer(403, ("CONNECT is only served for %s\n" % ", ".join(
+                        sorted("%s:%s" % t for t in TUNNEL_TARGETS))).encode(),
+                        "text/plain", "error tunnel"), True)
                     return
                 self.finish(entry, req, 200, "ok")
                 # A field of its own, so clients can show they never take it for the service's.
@@ -252,32 +236,38 @@ class Sandbox:
 
     # -- faults and the service ----------------------------------------------
 
-    def take_fault(self, req):
+    def take_fault(self, req, host):
+        """The first queued fault for this request: for its service's host (X's when the fault
+        names none) and, when it names one, a path containing its "path"."""
         with self.log_lock:
             for i, f in enumerate(self.faults):
-                if f.get("path") is None or f["path"] in req.path:
+                if (f.get("host", X_HOST).lower() == host and
+                        (f.get("path") is None or f["path"] in req.path)):
                     return self.faults.pop(i)
         return None
 
-    def hold(self, conn):
+    def black_hole_for(self, host):
+        mode = self.mode["mastodon"] if host in mastodon.HOSTS else self.mode
+        return mode["black_hole"]
+
+    def hold(self, conn, host=X_HOST):
         """The black hole: the connection stays open and silent until the mode ends (then it
         is closed) or the sandbox stops."""
-        while self.mode["black_hole"] and not self.stop.is_set():
+        while self.black_hole_for(host) and not self.stop.is_set():
             self.stop.wait(0.1)
         return False
 
     def serve_service(self, conn, req, close):
         """Answers one request; False when the connection must end."""
         entry = self.record(conn, req)
-        if self.mode["black_hole"]:
+        host = service_of(req)
+        if self.black_hole_for(host):
             self.finish(entry, req, 0, "fault black-hole")
-            return self.hold(conn)
-        fault = self.take_fault(req)
+            return self.hold(conn, host)
+        fault = self.take_fault(req, host)
         if fault:
             if fault.get("revoke_token"):
-                params = oauth.header_params(req) or {}
-                if params.get("oauth_token"):
-                    self.store.revoke(params["oauth_token"])
+                self.revoke_token_of(req, host)
             if fault.get("delay"):
                 self.stop.wait(fault["delay"])
             outcome = self.misbehave(conn, req, entry, fault)
@@ -289,21 +279,32 @@ class Sandbox:
                          else "text/plain; charset=utf-8")
                 headers = []
                 if fault.get("reset_in") is not None:
-                    headers = limit_headers(1, 0, int(clock.now() + fault["reset_in"]))
+                    reset = clock.now() + fault["reset_in"]
+                    headers = (mastodon.limit_headers(mastodon.API_LIMIT, 0, reset)
+                               if host in mastodon.HOSTS else limit_headers(1, 0, int(reset)))
                 ans = Answer(fault["status"], body, ctype, "fault status", headers)
                 note_limit(entry, ans)
                 self.finish(entry, req, ans.status, ans.verdict)
                 self.send(conn, ans, close)
                 return True
         try:
-            ans = self.dispatch(req)
+            ans = self.dispatch(req, host)
         except Exception:
             self.say("internal error:\n" + traceback.format_exc())
-            ans = refusal(500, 131, "Internal error.")
+            ans = (json_answer(500, {"error": "Internal error"}, "error 500")
+                   if host in mastodon.HOSTS else refusal(500, 131, "Internal error."))
         note_limit(entry, ans)
         self.finish(entry, req, ans.status, ans.verdict)
         self.send(conn, ans, close)
         return True
+
+    def revoke_token_of(self, req, host):
+        if host in mastodon.HOSTS:
+            self.mastodon.revoke(host, req)
+            return
+        params = oauth.header_params(req) or {}
+        if params.get("oauth_token"):
+            self.store.revoke(params["oauth_token"])
 
     def misbehave(self, conn, req, entry, fault):
         """Carries out the faults that replace the answer. None when none
@@ -316,7 +317,7 @@ class Sandbox:
             body = b'{"id":1,"text":"stalled answer"}'
             if fault.get("stored"):
                 # The service acted on the request; only its answer is lost.
-                self.dispatch(req)
+                self.dispatch(req, service_of(req))
             self.finish(entry, req, 200, "fault stall")
             conn.send_raw(head_bytes(200, [("Content-Type", "application/json")],
                                      len(body), False) + body[:6])
@@ -348,7 +349,9 @@ class Sandbox:
             return not req.wants_close()
         return None
 
-    def dispatch(self, req):
+    def dispatch(self, req, host):
+        if host in mastodon.HOSTS:
+            return self.mastodon.dispatch(req, host, self.mode["mastodon"])
         r = req.route
         if r == "/" and req.method == "GET":
             return html_answer(200, pages.home(self.store, self.port))
@@ -404,8 +407,11 @@ class Sandbox:
     # -- the account's state and limits --------------------------------------
 
     def apply_mode(self, mode):
-        if mode.get("rate_limit") != getattr(self, "mode", {}).get("rate_limit"):
+        old = getattr(self, "mode", {})
+        if mode.get("rate_limit") != old.get("rate_limit"):
             self.post_times = []
+        if mode["mastodon"]["rate_limit"] != old.get("mastodon", {}).get("rate_limit"):
+            self.mastodon.mode_changed()
         self.mode = mode
         clock.set_offset(mode["clock_offset"])
 
@@ -545,13 +551,19 @@ class Sandbox:
             with self.log_lock:
                 return Answer(200, json.dumps(self.log, ensure_ascii=True).encode())
         if r == "/__timeline" and m == "GET":
-            return json_answer(200, self.store.timeline())
+            host = dict(parse_qsl(req.query)).get("host", X_HOST).lower()
+            if host == X_HOST:
+                return json_answer(200, self.store.timeline())
+            if host in mastodon.HOSTS:
+                return json_answer(200, self.mastodon.timeline(host))
+            return json_answer(404, {"ok": False, "error": "no service at %s" % host})
         if r == "/__reset" and m == "POST":
             with self.log_lock:
                 self.log = []
                 self.faults = []
             self.apply_mode(self.start_mode)
             self.store.reset()
+            self.mastodon.reset()
             return json_answer(200, {"ok": True})
         if r == "/__mode" and m == "GET":
             return json_answer(200, self.mode)
@@ -560,7 +572,7 @@ class Sandbox:
                 changes = json.loads(req.body.decode("utf-8"))
                 if not isinstance(changes, dict):
                     raise ValueError("expected a JSON object")
-                mode = check_mode(dict(self.mode, **changes))
+                mode = check_mode(merge_mode(self.mode, changes))
             except (ValueError, UnicodeDecodeError) as e:
                 return json_answer(400, {"ok": False, "error": str(e)})
             with self.log_lock:
@@ -587,13 +599,22 @@ class Sandbox:
         return json_answer(405, {"ok": False, "error": "method not allowed"})
 
 
+def service_of(req):
+    """The host of the service a request is for: a Mastodon server by its Host header, X for
+    any other (also the direct entrance)."""
+    return mastodon.service_host(req) or X_HOST
+
+
 def note_limit(entry, ans):
-    """A 429's reset goes into the log, so that a client's next try can be checked against it."""
+    """A 429's reset goes into the log, so that a client's next try can be checked against it:
+    X's in epoch seconds, Mastodon's as the ISO time it sent."""
     if ans.status != 429:
         return
     for name, value in ans.headers:
         if name == "x-rate-limit-reset":
             entry["limit_reset"] = int(value)
+        elif name == "X-RateLimit-Reset":
+            entry["limit_reset"] = value
 
 
 def limit_headers(limit, remaining, reset):
@@ -601,10 +622,20 @@ def limit_headers(limit, remaining, reset):
             ("x-rate-limit-reset", str(reset))]
 
 
+def merge_mode(mode, changes):
+    """The mode with the changes made; the mastodon key's own keys change one by one."""
+    merged = dict(mode, **changes)
+    if isinstance(changes.get("mastodon"), dict):
+        merged["mastodon"] = dict(mode.get("mastodon") or mastodon.MODE_DEFAULTS,
+                                  **changes["mastodon"])
+    return merged
+
+
 def check_mode(mode):
     for k in mode:
         if k not in MODE_DEFAULTS:
             raise ValueError("unknown mode key %r" % k)
+    mastodon.check_mode(mode["mastodon"])
     if not isinstance(mode["black_hole"], bool):
         raise ValueError("black_hole must be true or false")
     offset = mode["clock_offset"]
@@ -666,11 +697,20 @@ def main(argv=None):
                     help="answer 429 to posts beyond POSTS in any window of SECONDS")
     ap.add_argument("--account", choices=ACCOUNT_STATES, default="ok",
                     help="refuse every post: no credits left (402) or a suspended account (403)")
+    ap.add_argument("--mastodon-black-hole", action="store_true",
+                    help="the Mastodon servers accept connections and never answer; X answers")
+    ap.add_argument("--mastodon-rate-limit", type=parse_rate_limit, metavar="POSTS/SECONDS",
+                    help="the Mastodon servers answer 429 to statuses beyond POSTS in SECONDS")
+    ap.add_argument("--mastodon-account", choices=mastodon.ACCOUNT_STATES, default="ok",
+                    help="disabled: the Mastodon servers refuse the account's calls (403)")
     args = ap.parse_args(argv)
 
     creds = load_credentials()
     mode = {"black_hole": args.black_hole, "clock_offset": args.clock_offset,
-            "rate_limit": args.rate_limit, "account": args.account}
+            "rate_limit": args.rate_limit, "account": args.account,
+            "mastodon": {"black_hole": args.mastodon_black_hole,
+                         "rate_limit": args.mastodon_rate_limit,
+                         "account": args.mastodon_account}}
     try:
         sb = Sandbox(creds, args.state, args.quiet, args.access, mode)
     except ValueError as e:
@@ -687,13 +727,18 @@ def main(argv=None):
     print(p, flush=True)
     print("Trackpost sandbox listening on %s:%d" % (args.host, p))
     print("  browser: https://localhost:%d/  (trust %s)" % (p, os.path.join(CERTS, "ca.pem")))
-    print("  clients: proxy http://127.0.0.1:%d (CONNECT api.twitter.com:443)"
-          " or https://localhost:%d directly" % (p, p))
+    print("  clients: proxy http://127.0.0.1:%d (CONNECT %s)"
+          " or https://localhost:%d directly" % (
+              p, ", ".join(sorted("%s:%s" % t for t in TUNNEL_TARGETS)), p))
     print("  app:     %s  consumer key %s  secret %s" % (
         creds["app_name"], creds["consumer_key"], creds["consumer_secret"]))
     print("  user:    %s (id %s)  password %s" % (
         creds["screen_name"], creds["user_id"], creds["password"]))
     print("  token:   %s  secret %s" % (creds["access_token"], creds["access_token_secret"]))
+    m = creds["mastodon"]
+    print("  mastodon: %s  user %s / %s  app %s  token %s (%s)" % (
+        ", ".join(mastodon.HOSTS), m["email"], m["password"], m["client_id"],
+        m["access_token"], m["access_token_server"]))
     print("  access:  %s" % args.access)
     print("  mode:    %s" % json.dumps(sb.mode))
     print("  state:   %s" % (os.path.abspath(args.state) if args.state else "memory only"),
@@ -701,6 +746,7 @@ def main(argv=None):
 
     sb.serve_forever()
     sb.store.save()
+    sb.mastodon.store.save()
     sys.stdout.flush()
     sys.stderr.flush()
     # Connection threads may still be blocked in I/O; leave without

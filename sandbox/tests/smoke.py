@@ -25,6 +25,7 @@ FORM_TYPE = "application/x-www-form-urlencoded"
 FORM = {"Content-Type": FORM_TYPE}
 FIXED = (CREDS["access_token"], CREDS["access_token_secret"])
 ERR = '{"errors":[{'
+MASTODON_NORMAL = {"black_hole": False, "rate_limit": None, "account": "ok"}
 
 passed, failed = 0, 0
 
@@ -413,7 +414,8 @@ def modes(sb):
     check("bad mode refused", mode(account="asleep") == 400 and mode(speed=1) == 400)
     sb.admin("POST", "/__reset")
     check("reset: normal mode", json.loads(sb.admin("GET", "/__mode")[1]) == {
-        "black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok"})
+        "black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok",
+        "mastodon": MASTODON_NORMAL})
 
 
 def started_in_a_mode():
@@ -424,7 +426,8 @@ def started_in_a_mode():
         mode = json.loads(sb.admin("GET", "/__mode")[1])
         check("command-line mode", mode == {"black_hole": False, "clock_offset": -900,
                                              "rate_limit": {"posts": 3, "window": 60},
-                                             "account": "suspended"}, mode)
+                                             "account": "suspended",
+                                             "mastodon": MASTODON_NORMAL}, mode)
     finally:
         check("command-line mode: clean exit", sb.stop() == 0)
 
