@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -345,12 +346,18 @@ class MastodonSandboxTest : public ::testing::Test {
         client.setServer(HOST);
     }
 
+    static const json& issued() { return SandboxService::credentials().at("mastodon"); }
+    static MastodonApp issuedApp() {
+        return {issued().at("client_id"), issued().at("client_secret")};
+    }
+    void useIssuedToken() { client.setToken(issued().at("access_token")); }
+
     static const std::string HOST;
     WebClient web;
     MastodonClient client{web};
 };
 
-const std::string MastodonSandboxTest::HOST = "api.twitter.com";
+const std::string MastodonSandboxTest::HOST = "mastodon.social";
 
 }  // namespace
 
@@ -432,7 +439,7 @@ TEST_F(MastodonSandboxTest, EveryCallSendsItsRequest) {
 // A server name that is not a plain host sends nothing, least of all the token.
 TEST_F(MastodonSandboxTest, NothingGoesToWhatIsNotAServerName) {
     client.setToken("user-token");
-    for (const char* host : {"", "api.twitter.com/evil", "x@api.twitter.com", "api.twitter.com?"}) {
+    for (const char* host : {"", "mastodon.social/evil", "x@mastodon.social", "mastodon.social?"}) {
         client.setServer(host);
         const WebAnswer answer = client.postStatus("x", "k");
         EXPECT_FALSE(answer.carriedOut) << host;
@@ -440,4 +447,150 @@ TEST_F(MastodonSandboxTest, NothingGoesToWhatIsNotAServerName) {
         EXPECT_FALSE(client.verifyCredentials().carriedOut) << host;
     }
     EXPECT_TRUE(sandbox().log().empty()) << sandbox().log().dump();
+}
+
+namespace {
+
+std::string statusId(const WebAnswer& answer) {
+    const json body = json::parse(answer.body, nullptr, false);
+    return body.is_object() ? body.value("id", "") : "";
+}
+
+std::int64_t nowMillis() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+// A retry with the key of a post whose answer was lost gives back that post, not a second one.
+TEST_F(MastodonSandboxTest, OneIdempotencyKeyPostsOnce) {
+    useIssuedToken();
+    const WebAnswer first = client.postStatus("Now playing Artist - Title", "key-1");
+    ASSERT_TRUE(first.carriedOut) << first.error;
+    ASSERT_EQ(first.status, 200) << first.body;
+    const std::string id = statusId(first);
+    ASSERT_FALSE(id.empty()) << first.body;
+
+    const WebAnswer again = client.postStatus("Now playing Artist - Title", "key-1");
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(statusId(again), id);
+    const WebAnswer other = client.postStatus("Now playing Artist - Title", "key-2");
+    EXPECT_EQ(other.status, 200);
+    EXPECT_NE(statusId(other), id);
+    EXPECT_EQ(json::parse(first.body).at("language"), "en");
+}
+
+// Every API answer says when its rate-limit window ends, in a form parseIsoTimeMillis reads.
+TEST_F(MastodonSandboxTest, RateLimitResetsAreReadable) {
+    useIssuedToken();
+    ASSERT_TRUE(
+        sandbox().setMode({{"mastodon", {{"rate_limit", {{"posts", 1}, {"window", 60}}}}}}));
+    const std::int64_t before = nowMillis();
+    const WebAnswer posted = client.postStatus("one", "k1");
+    const WebAnswer limited = client.postStatus("two", "k2");
+    ASSERT_EQ(posted.status, 200) << posted.body;
+    ASSERT_EQ(limited.status, 429) << limited.body;
+    EXPECT_EQ(answerError(limited.body), "Too many requests");
+    for (const WebAnswer* answer : {&posted, &limited}) {
+        std::string reset;
+        std::int64_t endsAt = 0;
+        ASSERT_TRUE(answer->header("X-RateLimit-Reset", reset)) << answer->status;
+        ASSERT_TRUE(parseIsoTimeMillis(reset, endsAt)) << reset;
+        EXPECT_GT(endsAt, before + 55 * 1000) << reset;
+        EXPECT_LT(endsAt, nowMillis() + 61 * 1000) << reset;
+    }
+}
+
+// The refusals as the server words them, for the client's callers to show.
+TEST_F(MastodonSandboxTest, RefusalsCarryTheServersWords) {
+    const std::string tooLong(501, 'x');
+    const struct {
+        const char* name;
+        std::function<WebAnswer(MastodonClient&)> call;
+        long status;
+        std::string error;
+    } cases[] = {
+        {"too long", [&](MastodonClient& c) { return c.postStatus(tooLong, "k1"); }, 422,
+         "Validation failed: Text character limit of 500 exceeded"},
+        {"blank", [](MastodonClient& c) { return c.postStatus(" ", "k2"); }, 422,
+         "Validation failed: Text can't be blank"},
+        {"unknown token",
+         [](MastodonClient& c) {
+             c.setToken("no-such-token");
+             return c.postStatus("x", "k3");
+         },
+         401, "The access token is invalid"},
+        {"no token",
+         [](MastodonClient& c) {
+             c.setToken("");
+             return c.verifyCredentials();
+         },
+         401, "The access token is invalid"},
+        {"a code never issued",
+         [](MastodonClient& c) { return c.exchangeCode(issuedApp(), "no-such-code"); }, 400,
+         "invalid_grant: The provided authorization grant is invalid, expired, revoked, does not "
+         "match the redirection URI used in the authorization request, or was issued to another "
+         "client."},
+        {"a wrong secret",
+         [](MastodonClient& c) {
+             return c.exchangeCode({issuedApp().clientId, "wrong"}, "no-such-code");
+         },
+         401,
+         "invalid_client: Client authentication failed due to unknown client, no client "
+         "authentication included, or unsupported authentication method."},
+    };
+    for (const auto& c : cases) {
+        useIssuedToken();
+        const WebAnswer answer = c.call(client);
+        ASSERT_TRUE(answer.carriedOut) << c.name << ": " << answer.error;
+        EXPECT_EQ(answer.status, c.status) << c.name << ": " << answer.body;
+        EXPECT_EQ(answerError(answer.body), c.error) << c.name;
+    }
+}
+
+TEST_F(MastodonSandboxTest, ADisabledLoginIsRefused) {
+    useIssuedToken();
+    ASSERT_TRUE(sandbox().setMode({{"mastodon", {{"account", "disabled"}}}}));
+    for (const WebAnswer& answer : {client.verifyCredentials(), client.postStatus("x", "k")}) {
+        EXPECT_EQ(answer.status, 403) << answer.body;
+        EXPECT_EQ(answerError(answer.body), "Your login is currently disabled");
+    }
+}
+
+// The 4.3 server and an older one: limits, and whether the profile scope may be asked for.
+TEST_F(MastodonSandboxTest, EachServerSaysWhatItOffers) {
+    const struct {
+        std::string host;
+        std::size_t maxCharacters;
+        bool profileScope;
+    } cases[] = {{"mastodon.social", 500, true}, {"mastodon.example.org", 1000, false}};
+    for (const auto& c : cases) {
+        client.setServer(c.host);
+        const WebAnswer instance = client.instance();
+        ASSERT_EQ(instance.status, 200) << c.host << ": " << instance.error;
+        MastodonTextLimit limit;
+        ASSERT_TRUE(parseTextLimit(instance.body, limit)) << c.host;
+        EXPECT_EQ(limit.maxCharacters, c.maxCharacters) << c.host;
+        EXPECT_EQ(limit.charactersPerUrl, 23u) << c.host;
+        const WebAnswer metadata = client.authorizationServerMetadata();
+        ASSERT_TRUE(metadata.carriedOut) << c.host;
+        EXPECT_EQ(metadata.status, c.profileScope ? 200 : 404) << c.host;
+        EXPECT_EQ(serverOffersProfileScope(metadata.body), c.profileScope) << c.host;
+    }
+}
+
+// A revoked token is refused from then on; revoking it again is still fine.
+TEST_F(MastodonSandboxTest, ARevokedTokenIsRefused) {
+    useIssuedToken();
+    ASSERT_EQ(client.verifyCredentials().status, 200);
+    for (int i = 0; i < 2; ++i) {
+        const WebAnswer revoked = client.revoke(issuedApp(), issued().at("access_token"));
+        EXPECT_EQ(revoked.status, 200) << revoked.body;
+        EXPECT_EQ(revoked.body, "{}");
+    }
+    const WebAnswer refused = client.postStatus("x", "k");
+    EXPECT_EQ(refused.status, 401);
+    EXPECT_EQ(answerError(refused.body), "The access token is invalid");
 }
