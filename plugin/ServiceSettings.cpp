@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "WebClient.h"
 #include "twitterclient.h"
 
 // The application's registration with the service, set by the build; empty ones still build a
@@ -27,14 +28,22 @@ std::string environmentOr(const char* name, const char* fallback) {
     return value && *value ? value : fallback;
 }
 
+std::string sandboxProxy() {
+    return environmentOr("TRACKPOST_SANDBOX_PROXY", DEFAULT_SANDBOX_PROXY);
+}
+
+std::string sandboxCa() {
+    return environmentOr("TRACKPOST_SANDBOX_CA", TRACKPOST_SANDBOX_CA);
+}
+
 void applySandbox(twitterClient& client) {
-    const std::string proxy = environmentOr("TRACKPOST_SANDBOX_PROXY", DEFAULT_SANDBOX_PROXY);
+    const std::string proxy = sandboxProxy();
     const std::size_t colon = proxy.rfind(':');
     client.setProxyServerIp(proxy.substr(0, colon));
     client.setProxyServerPort(colon == std::string::npos || colon + 1 == proxy.size()
                                   ? std::string(DEFAULT_SANDBOX_PORT)
                                   : proxy.substr(colon + 1));
-    client.setCaInfo(environmentOr("TRACKPOST_SANDBOX_CA", TRACKPOST_SANDBOX_CA));
+    client.setCaInfo(sandboxCa());
 }
 #endif
 
@@ -45,5 +54,16 @@ void applyServiceSettings(twitterClient& client) {
     client.getOAuth().setConsumerSecret(TRACKPOST_CONSUMER_SECRET);
 #ifdef TRACKPOST_SANDBOX_CA
     applySandbox(client);
+#endif
+}
+
+void applyServiceSettings(WebClient& client) {
+#ifdef TRACKPOST_SANDBOX_CA
+    std::string proxy = sandboxProxy();
+    if (proxy.find(':') == std::string::npos) proxy += std::string(":") + DEFAULT_SANDBOX_PORT;
+    client.setProxy(proxy);
+    client.setCaFile(sandboxCa());
+#else
+    (void)client;
 #endif
 }

@@ -99,7 +99,8 @@ CTrackpost::CTrackpost()
       manualTweetRequested(false),
       tokenForgotten(false),
       pacing(new SteadyPacing()),
-      xPacing(pacing->lane()) {}
+      xPacing(pacing->lane()),
+      mastodon(new MastodonNetwork(*this, pacing->lane())) {}
 
 CTrackpost::~CTrackpost() {
     stopWorker();
@@ -128,6 +129,11 @@ SPFRESULT CTrackpost::OnLoad() {
     declareParameters();
     if (!dialogs) dialogs = makePlatformDialogs();
     restoreLogin();
+    pinTaker = nullptr;
+    for (Network* network : networks()) {
+        if (host != nullptr) network->declareParameters(*host);
+        network->load();
+    }
 
     try {
         startWorker();
@@ -200,7 +206,12 @@ SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
             if (authValue == 0) beginLogin();
             break;
         case PARAM_PIN:
-            if (pinValue == 0 && !loggedIn) finishLogin();
+            if (pinValue != 0) break;
+            if (Network* taker = pinTaker) {
+                taker->pressPin();
+            } else if (!loggedIn) {
+                finishLogin();
+            }
             break;
         case PARAM_MANUAL_TWEET:
             if (manualTweetValue != 0) break;
@@ -217,7 +228,9 @@ SPFRESULT CTrackpost::OnParameter(std::int32_t id) {
             if (logoutValue == 0) logout(STATUS_NOT_LOGGED_IN);
             break;
         default:
-            // "Auto Tweet" is read by the worker; the texts and the kept block need nothing.
+            // "Auto Tweet" is read by the worker; the texts and the kept blocks need nothing.
+            for (Network* network : networks())
+                if (network->onParameter(id)) break;
             break;
     }
     return SPF_OK;
@@ -234,16 +247,30 @@ std::string tooLongForX(std::size_t length) {
 }  // namespace
 
 void CTrackpost::tweetMessage() {
-    // A typed text is never cut: the box comes back with it until it fits. The box gives back
-    // what it showed on cancel, so a text given back unchanged is dropped.
+    // A typed text is never cut: the box comes back with it until it fits every network that
+    // gets it. The box gives back what it showed on cancel, so a text given back unchanged is
+    // dropped.
+    const bool toX = xTakesTexts();
+    std::vector<Network*> takers;
+    for (Network* network : networks())
+        if (network->takesTexts()) takers.push_back(network);
+    const auto tooLong = [&](const std::string& text) -> std::optional<std::string> {
+        if (const std::size_t length = xWeightedLength(text); toX && length > XMeasure::LIMIT)
+            return tooLongForX(length);
+        for (Network* network : takers)
+            if (std::optional<std::string> says = network->tooLong(text)) return says;
+        return std::nullopt;
+    };
     std::string text = getInput(ASK_TWEET, PLUGIN_NAME, "");
-    for (std::size_t length; !text.empty() && (length = xWeightedLength(text)) > XMeasure::LIMIT;) {
-        std::string shortened = getInput(tooLongForX(length), PLUGIN_NAME, text);
+    for (std::optional<std::string> says; !text.empty() && (says = tooLong(text));) {
+        std::string shortened = getInput(*says, PLUGIN_NAME, text);
         if (shortened == text) return;
         text = std::move(shortened);
     }
     if (text.empty()) return;
-    queueText(std::move(text), TextOrigin::Typed);  // as typed: no tokens replaced
+    // As typed: no tokens replaced.
+    for (Network* network : takers) network->queueTyped(text);
+    if (toX) queueText(std::move(text), TextOrigin::Typed);
 }
 
 void CTrackpost::editTemplate() {
@@ -285,6 +312,7 @@ void CTrackpost::beginLogin() {
         std::lock_guard<std::mutex> guard(textLock);
         login.requestToken = true;
     }
+    pinTaker = nullptr;
     xPacing->wake();
 }
 
@@ -545,6 +573,31 @@ void CTrackpost::openURL(std::string url) {
     if (dialogs) dialogs->openURL(url);
 }
 
+void CTrackpost::showMessage(const std::string& text) {
+    showMessage(text, PLUGIN_NAME);
+}
+
+std::optional<std::string> CTrackpost::askInput(const std::string& text, const std::string& value) {
+    if (!dialogs) return std::nullopt;
+    return dialogs->askInput(text, PLUGIN_NAME, value);
+}
+
+bool CTrackpost::showRequest(const std::string& text) {
+    return showRequest(text, PLUGIN_NAME);
+}
+
+void CTrackpost::pinsGoTo(Network& network) {
+    pinTaker = &network;
+}
+
+void CTrackpost::openLoginPage(const std::string& url) {
+    openURL(url);
+}
+
+void CTrackpost::setHostVariable(const char* name, bool on) {
+    hostVariables.set(name, on ? "1" : "0");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Composition
 
@@ -554,7 +607,22 @@ void CTrackpost::tweetCurrent(TextOrigin origin) {
         answer[0] = '\0';  // a query the host leaves unanswered gives an empty value
         return repairTag(std::string_view(answer, hostText(query, answer)));
     };
-    queueText(fitAnnouncement(composeParts(templateText(), ask), XMeasure()), origin);
+    const std::vector<TextPart> parts = composeParts(templateText(), ask);
+    for (Network* network : networks())
+        if (network->takesTexts()) network->queueAnnouncement(parts, origin);
+    if (xTakesTexts()) queueText(fitAnnouncement(parts, XMeasure()), origin);
+}
+
+bool CTrackpost::xTakesTexts() {
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (loggedIn || access[0] != '\0' || login.verifyKept || login.requestToken ||
+            login.underWay || !login.pin.empty())
+            return true;
+    }
+    for (Network* network : networks())
+        if (network->loggedIn()) return false;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -565,6 +633,7 @@ void CTrackpost::startWorker() {
     deck = DeckIdentity();
     deckWorker.start(*pacing, running, [this] { return deckPass(); });
     xWorker.start(*xPacing, running, [this] { return xPass(); });
+    mastodonWorker.start(mastodon->pacing(), running, [this] { return mastodon->pass(); });
 }
 
 void CTrackpost::stopWorker() {
@@ -572,12 +641,16 @@ void CTrackpost::stopWorker() {
     if (!deckWorker.started() && !xWorker.started()) return;
     pacing->wake();
     xPacing->wake();
+    for (Network* network : networks()) network->pacing().wake();
     // A post under way may finish, but a stalled one must not hold the host until the stall limit.
     const auto deadline = std::chrono::steady_clock::now() + RELEASE_GRACE;
     if (!xWorker.endedBy(deadline)) client.abortTransfers();
+    if (!mastodonWorker.endedBy(deadline)) mastodon->abortTransfers();
     deckWorker.join();
     xWorker.join();
+    mastodonWorker.join();
     client.allowTransfers();  // for a later load of the same object
+    for (Network* network : networks()) network->allowTransfers();
 }
 
 std::int64_t CTrackpost::deckPass() {
@@ -724,7 +797,7 @@ void CTrackpost::queueText(std::string text, TextOrigin origin) {
 }
 
 void CTrackpost::setAuthVariable(bool on) {
-    hostVariables.set(AUTH_VARIABLE, on ? "1" : "0");
+    setHostVariable(AUTH_VARIABLE, on);
 }
 
 void CTrackpost::handOverHostVariables() {

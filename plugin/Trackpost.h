@@ -9,12 +9,16 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "AnnounceRule.h"
 #include "Dialogs.h"
 #include "HostVariables.h"
+#include "MastodonNetwork.h"
+#include "Network.h"
 #include "Outbox.h"
 #include "PassThread.h"
 #include "WorkerPacing.h"
@@ -34,7 +38,10 @@
 // is never held across a host call or a network request. `clientLock` serialises whole requests on
 // `client` with the reading of their answers; only X's worker takes it once loaded. Lock order:
 // `clientLock` before `textLock`.
-class CTrackpost : public ISpfPlugin8 {
+//
+// The other networks each have their own login, queue and worker (`networks`); the deck watcher
+// composes each announcement once and hands it to every network that takes texts.
+class CTrackpost : public ISpfPlugin8, private NetworkHost {
   public:
     CTrackpost();
 
@@ -94,6 +101,20 @@ class CTrackpost : public ISpfPlugin8 {
 
   private:
     friend class CTrackpostTestAccess;
+
+    // What the networks ask of the plug-in.
+    void showMessage(const std::string& text) override;
+    std::optional<std::string> askInput(const std::string& text, const std::string& value) override;
+    bool showRequest(const std::string& text) override;
+    void pinsGoTo(Network& network) override;
+    void openLoginPage(const std::string& url) override;
+    void setHostVariable(const char* name, bool on) override;
+
+    // Whether X gets the texts: while it has a login kept or under way, or no other network is
+    // logged in (then X's queue waits for its login, as it always has).
+    bool xTakesTexts();
+    // Every network beside X, in the order of their parameters.
+    std::vector<Network*> networks() { return {mastodon.get()}; }
 
     // Brackets each host call into the plug-in: host variables changed meanwhile, or during the
     // call, are handed to the host on its thread.
@@ -191,6 +212,7 @@ class CTrackpost : public ISpfPlugin8 {
     std::atomic<bool> running;
     PassThread deckWorker;
     PassThread xWorker;
+    PassThread mastodonWorker;
 
     std::int32_t authValue;
     std::int32_t pinValue;
@@ -222,6 +244,10 @@ class CTrackpost : public ISpfPlugin8 {
     DeckIdentity deck;                          // the deck watcher's
     std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
     HostVariables hostVariables;
+    std::unique_ptr<MastodonNetwork> mastodon;
+    // The login begun last, which the PIN button serves: X's when null. Set as the login begins,
+    // on the host's thread, so a press right after never races the page's opening.
+    std::atomic<Network*> pinTaker{nullptr};
 };
 
 #endif

@@ -45,8 +45,8 @@ class AppKitDialogs : public TrackpostDialogs {
         }
     }
 
-    std::string getInput(const std::string& text, const std::string& headline,
-                         const std::string& defaultValue) override {
+    std::optional<std::string> askInput(const std::string& text, const std::string& headline,
+                                        const std::string& defaultValue) override {
         @autoreleasepool {
             NSAlert* alert = newAlert(toNSString(headline), toNSString(text), @"OK", @"Cancel");
             NSTextField* field = [[NSTextField alloc] initWithFrame:NSMakeRect(0, 0, 200, 24)];
@@ -57,7 +57,7 @@ class AppKitDialogs : public TrackpostDialogs {
             [alert setAccessoryView:field];
             // Typing goes to the field at once: the user pastes the PIN without clicking first.
             [[alert window] setInitialFirstResponder:field];
-            std::string answer = defaultValue;
+            std::optional<std::string> answer;
             if ([alert runModal] == NSAlertFirstButtonReturn)
                 answer = fromNSString([field stringValue]);
             [field release];

@@ -158,6 +158,14 @@ TEST(TerminalDialogs, InputIsTheTypedLineOrTheDefaultAtEndOfInput) {
         EXPECT_EQ(rig->getInput("Template", "Trackpost", "%ARTIST% - %TITLE%"), c.answer)
             << c.answer.substr(0, 40);
     }
+    // Asked so that a cancel is told apart from the default confirmed.
+    for (const Case& c : cases) {
+        TerminalRig rig;
+        if (c.typed) rig.type(*c.typed);
+        rig.endInput();
+        const std::optional<std::string> asked = rig->askInput("Server", "Trackpost", "d");
+        EXPECT_EQ(asked, c.typed ? std::optional<std::string>(c.answer) : std::nullopt);
+    }
 }
 
 TEST(TerminalDialogs, PromptsShowTheHeadlineAndAnyDefault) {
@@ -365,6 +373,9 @@ TEST_F(DesktopDialogsTest, InputIsThePrintedLineOnOkElseTheDefault) {
         ScopedEnv printed("FAKE_STDOUT", c.printed);
         EXPECT_EQ(dialogs.getInput("PIN", "Trackpost", "default"), c.answer)
             << c.exitCode << " " << c.printed.substr(0, 40);
+        EXPECT_EQ(dialogs.askInput("PIN", "Trackpost", "default").has_value(),
+                  std::string(c.exitCode) == "0")
+            << "a cancel is told apart from the default confirmed";
     }
 }
 

@@ -53,9 +53,9 @@ std::string fromHex(const std::string& hex) {
     return bytes;
 }
 
-// The status an event line "[   1.234] Status: 'Tweet OK'" reports, or "".
-std::string statusOf(const SimProcess::Line& line) {
-    static const std::string mark = "] Status: '";
+// The text an event line "[   1.234] NAME: 'Tweet OK'" shows for the plug-in's text NAME, or "".
+std::string shownOf(const SimProcess::Line& line, const std::string& name) {
+    const std::string mark = "] " + name + ": '";
     const std::string& text = line.text;
     const std::size_t at = text.find(mark);
     if (line.error || eventStamp(text) < 0 || at == std::string::npos || text.back() != '\'')
@@ -63,11 +63,16 @@ std::string statusOf(const SimProcess::Line& line) {
     return text.substr(at + mark.size(), text.size() - at - mark.size() - 1);
 }
 
-// The status the simulator printed last.
-std::string latestStatus(const std::vector<SimProcess::Line>& lines) {
+// What the simulator printed last for the text NAME.
+std::string latestShown(const std::vector<SimProcess::Line>& lines,
+                        const std::string& name = "Status") {
     for (auto it = lines.rbegin(); it != lines.rend(); ++it)
-        if (const std::string s = statusOf(*it); !s.empty()) return s;
+        if (const std::string s = shownOf(*it, name); !s.empty()) return s;
     return "";
+}
+
+std::string latestStatus(const std::vector<SimProcess::Line>& lines) {
+    return latestShown(lines);
 }
 
 bool isDialogLine(const SimProcess::Line& line) {
@@ -102,6 +107,14 @@ class SimRun {
     }
 
     std::string status() { return latestStatus(process.lines()); }
+
+    bool waitShown(const std::string& name, const std::string& expected) {
+        return process.waitUntil(
+            [&](const std::vector<SimProcess::Line>& lines) {
+                return latestShown(lines, name) == expected;
+            },
+            STEP_LIMIT);
+    }
 
     bool waitUntil(const std::function<bool(const std::string& status)>& holds) {
         return process.waitUntil(
@@ -154,9 +167,10 @@ class SimRun {
     std::string transcript() { return process.transcript(); }
     std::size_t lineCount() { return process.lineCount(); }
 
-    // Seconds, by the simulator's stamps, from the last "> COMMAND" line to the first status
-    // `status` after it; -1 when either is missing.
-    double secondsFromCommandToStatus(const std::string& command, const std::string& status) {
+    // Seconds, by the simulator's stamps, from the last "> COMMAND" line to the first time the
+    // text NAME shows `shown` after it; -1 when either is missing.
+    double secondsFromCommandToStatus(const std::string& command, const std::string& shown,
+                                      const std::string& name = "Status") {
         const auto lines = process.lines();
         double from = -1;
         for (const auto& line : lines)
@@ -164,9 +178,17 @@ class SimRun {
         if (from < 0) return -1;
         for (const auto& line : lines) {
             const double at = eventStamp(line.text);
-            if (at >= from && statusOf(line) == status) return at - from;
+            if (at >= from && shownOf(line, name) == shown) return at - from;
         }
         return -1;
+    }
+
+    // The message boxes about one network: dialog lines that begin with `about`.
+    int boxesAbout(const std::string& about) {
+        const auto lines = process.lines();
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
+            return isDialogLine(l) && l.text.rfind(std::string(DIALOG_PREFIX) + about, 0) == 0;
+        }));
     }
 
   private:
@@ -559,6 +581,189 @@ TEST_P(FaultInjection, ShowsTheFaultKeepsTheLoginAndPostsAfterwards) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultInjection, ::testing::ValuesIn(CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Mastodon's troubles, with X logged in beside it: X's posts stay on time, and Mastodon's wait
+// and go out once the trouble has passed, each once.
+
+const int MASTODON_ACCESS_ID = 24;
+const char MASTODON[] = "mastodon.social";
+const char MASTODON_STATUS[] = "Mastodon Status";
+const char MASTODON_BOX[] = "Mastodon (mastodon.social)";
+// From the press to X's "Tweet OK" while Mastodon is in trouble; X alone takes a fraction of it.
+const double X_ON_TIME_SECONDS = 3;
+
+struct MastodonFaultCase {
+    const char* name;
+    Cause cause;  // Answer or Mode
+    nlohmann::json fault;
+    const char* status;  // Mastodon's, once the fault has struck
+    int boxes;           // about Mastodon
+    bool firstArrives;
+    Recovery recovery;  // None, ModeOff or NewLogin
+    double costSeconds = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const MastodonFaultCase& c) {
+    return out << c.name;
+}
+
+nlohmann::json onStatuses(nlohmann::json fault) {
+    fault["host"] = MASTODON;
+    fault["path"] = "/api/v1/statuses";
+    return fault;
+}
+
+const MastodonFaultCase MASTODON_CASES[] = {
+    {"BlackHole",
+     Cause::Mode,
+     {{"mastodon", {{"black_hole", true}}}},
+     "Post Failed",
+     1,
+     true,
+     Recovery::ModeOff,
+     POST_STALL_LIMIT_SECONDS},
+    // Stored, its answer lost: the retry carries the same idempotency key and is not stored
+    // again.
+    {"StallAfterStoringThePost", Cause::Answer, onStatuses({{"stall", 60}, {"stored", true}}),
+     "Post Failed", 1, true, Recovery::None, POST_STALL_LIMIT_SECONDS},
+    {"ServiceUnavailableOnce", Cause::Answer, onStatuses({{"status", 503}, {"body", ERROR_PAGE}}),
+     "Post Failed", 1, true, Recovery::None},
+    {"RateLimited", Cause::Answer,
+     onStatuses({{"status", 429}, {"body", R"({"error":"Too many requests"})"}, {"reset_in", 3}}),
+     "Rate Limited", 0, true, Recovery::None},
+    {"RevokedToken", Cause::Answer, onStatuses({{"revoke_token", true}}), "Login Failed", 1, true,
+     Recovery::NewLogin},
+    {"AccountDisabled",
+     Cause::Mode,
+     {{"mastodon", {{"account", "disabled"}}}},
+     "Post Not Accepted",
+     1,
+     false,
+     Recovery::ModeOff},
+};
+
+class MastodonFaults : public ::testing::TestWithParam<MastodonFaultCase> {
+  protected:
+    void SetUp() override {
+        ASSERT_GT(sandbox().port(), 0);
+        ASSERT_TRUE(sandbox().reset());
+        folder = fs::temp_directory_path() /
+                 ("trackpost-mastodon-fault-" + std::to_string(::getpid()) + "-" + GetParam().name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(folder / "state")
+            << STATE_HEADER << "\n"
+            << PLUGIN_KEY << " " << ACCESS_ID << " " << toHex(preIssuedBlock()) << "\n"
+            << PLUGIN_KEY << " " << MASTODON_ACCESS_ID << " " << toHex(preIssuedMastodonBlock())
+            << "\n";
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::unique_ptr<SimRun> launch() {
+        return std::make_unique<SimRun>(folder / "state",
+                                        "127.0.0.1:" + std::to_string(sandbox().port()),
+                                        SandboxService::caFile());
+    }
+
+    static std::vector<std::string> statuses() {
+        std::vector<std::string> out;
+        for (const auto& s : sandbox().timeline(MASTODON)) out.push_back(s.at("text"));
+        return out;
+    }
+
+    // The login by the buttons over the terminal dialogs, the test acting as the browser.
+    static void logInToMastodon(SimRun& run) {
+        std::size_t from = run.lineCount();
+        ASSERT_TRUE(run.send("press Mastodon"));
+        ASSERT_TRUE(run.waitDialog("Your Mastodon server", from)) << run.transcript();
+        ASSERT_TRUE(run.send(MASTODON));
+        const auto opened = run.waitDialog("open https://mastodon.social/", from);
+        ASSERT_TRUE(opened) << run.transcript();
+        const std::string code = approveMastodonInBrowser(opened->substr(std::strlen("open ")));
+        ASSERT_FALSE(code.empty()) << *opened;
+        from = run.lineCount();
+        ASSERT_TRUE(run.send("press PIN"));
+        ASSERT_TRUE(run.waitDialog("Paste the code", from)) << run.transcript();
+        ASSERT_TRUE(run.send(code));
+    }
+
+    // X's post of track `track`, pressed now: the seconds it took to "Tweet OK".
+    static double xPostSeconds(SimRun& run, int track) {
+        const std::size_t before = sandbox().timeline().size();
+        EXPECT_TRUE(run.send("load " + std::to_string(track)));
+        EXPECT_TRUE(run.send("press Manual Tweet"));
+        EXPECT_TRUE(
+            eventually([&] { return sandbox().timeline().size() > before; }, STEP_LIMIT, 20ms))
+            << run.transcript();
+        return run.secondsFromCommandToStatus("press Manual Tweet", "Tweet OK");
+    }
+
+    fs::path folder;
+};
+
+TEST_P(MastodonFaults, XStaysOnTimeAndMastodonPostsEachTextOnceAfterwards) {
+    const MastodonFaultCase& c = GetParam();
+    const auto run = launch();
+    ASSERT_TRUE(run->waitStatus("Logged In")) << run->transcript();
+    ASSERT_TRUE(run->waitShown(MASTODON_STATUS, "Logged In")) << run->transcript();
+    if (c.cause == Cause::Mode) {
+        ASSERT_TRUE(sandbox().setMode(c.fault));
+    } else {
+        ASSERT_TRUE(sandbox().queueFault(c.fault));
+    }
+
+    const double first = xPostSeconds(*run, 1);
+    ASSERT_TRUE(run->waitShown(MASTODON_STATUS, c.status)) << run->transcript();
+    if (c.costSeconds > 0) {
+        const double cost =
+            run->secondsFromCommandToStatus("press Manual Tweet", c.status, MASTODON_STATUS);
+        EXPECT_GE(cost, c.costSeconds - 1) << run->transcript();
+        EXPECT_LE(cost, c.costSeconds + STALL_COST_SLACK_SECONDS) << run->transcript();
+    }
+    // A second text while Mastodon's trouble lasts, or waits out its retry.
+    const double second = xPostSeconds(*run, 2);
+    std::printf("mastodon fault %-24s X posted in %.2f s and %.2f s\n", c.name, first, second);
+    EXPECT_LE(first, X_ON_TIME_SECONDS) << run->transcript();
+    EXPECT_LE(second, X_ON_TIME_SECONDS) << run->transcript();
+    EXPECT_TRUE(
+        eventually([&] { return run->boxesAbout(MASTODON_BOX) >= c.boxes; }, STEP_LIMIT, 20ms))
+        << run->transcript();
+
+    switch (c.recovery) {
+        case Recovery::ModeOff:
+            ASSERT_TRUE(
+                sandbox().setMode({{"mastodon", {{"black_hole", false}, {"account", "ok"}}}}));
+            break;
+        case Recovery::NewLogin:
+            logInToMastodon(*run);
+            break;
+        default:
+            break;
+    }
+    std::vector<std::string> expected;
+    if (c.firstArrives) expected.push_back(announcement(1));
+    expected.push_back(announcement(2));
+    if (!c.firstArrives) {
+        // Refused for good while the account was disabled: a later text goes out.
+        ASSERT_TRUE(run->send("load 2"));
+        ASSERT_TRUE(run->send("press Manual Tweet"));
+        expected = {announcement(2)};
+    }
+    EXPECT_TRUE(eventually([&] { return statuses() == expected; }, STEP_LIMIT, 20ms))
+        << run->transcript();
+    EXPECT_TRUE(run->waitShown(MASTODON_STATUS, "Post OK")) << run->transcript();
+    EXPECT_EQ(sandbox().timeline().size(), 2u) << "X posted each text once";
+    EXPECT_EQ(run->boxesAbout(MASTODON_BOX), c.boxes) << run->transcript();
+    EXPECT_EQ(triesBeforeTheirReset(), std::vector<std::string>{}) << run->transcript();
+    const SimRun::Ending end = run->quit();
+    EXPECT_EQ(end.exitCode, 0) << run->transcript();
+    EXPECT_FALSE(end.sanitizerReport) << run->transcript();
+    EXPECT_LE(end.releaseSeconds, RELEASE_LIMIT_SECONDS) << run->transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MastodonFaults, ::testing::ValuesIn(MASTODON_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

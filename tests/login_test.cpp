@@ -285,9 +285,10 @@ TEST_F(PluginAgainstSandbox, RestoreAtLoad) {
         const bool restored = std::string(c.status) == "Logged In";
         EXPECT_EQ(CTrackpostTestAccess::status(*p), c.status);
         EXPECT_EQ(CTrackpostTestAccess::loggedIn(*p), restored);
-        EXPECT_EQ(h.commands, std::vector<std::string>{AUTH_OFF}) << "none off the host's thread";
+        EXPECT_EQ(commandsAbout(h, "$trackpost_auth"), std::vector<std::string>{AUTH_OFF})
+            << "none off the host's thread";
         ScriptedHost::refresh(*p);
-        EXPECT_EQ(h.commands.back(), restored ? AUTH_ON : AUTH_OFF);
+        EXPECT_EQ(commandsAbout(h, "$trackpost_auth").back(), restored ? AUTH_ON : AUTH_OFF);
         EXPECT_EQ(std::string(CTrackpostTestAccess::access(*p), CTrackpost::ACCESS_SIZE), c.block)
             << "the kept login is never lost at load";
         EXPECT_EQ(requestsTo(VERIFY).size(), c.verifications);

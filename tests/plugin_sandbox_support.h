@@ -37,6 +37,15 @@ inline void pointPluginAt(int port) {
 
 static_assert(ACCESS_BLOCK_SIZE == CTrackpost::ACCESS_SIZE);
 
+// The commands the host was given about one variable ("set $NAME VALUE"), in order.
+inline std::vector<std::string> commandsAbout(const ScriptedHost& host,
+                                              const std::string& variable) {
+    std::vector<std::string> out;
+    for (const std::string& command : host.commands)
+        if (command.rfind("set " + variable + " ", 0) == 0) out.push_back(command);
+    return out;
+}
+
 // Requests to one path of the service.
 inline std::vector<nlohmann::json> requestsTo(const std::string& path,
                                               const SandboxService& service = sandbox()) {
@@ -73,16 +82,18 @@ class PluginAgainstSandbox : public LoadedPlugin {
     std::string access() {
         return std::string(CTrackpostTestAccess::access(*plugin), CTrackpost::ACCESS_SIZE);
     }
-    // The last command the host was given, once it has called into the plug-in again.
-    std::string lastCommand() {
+    // The last command the host was given about `variable`, once it has called into the
+    // plug-in again.
+    std::string lastCommand(const std::string& variable = "$trackpost_auth") {
         ScriptedHost::refresh(*plugin);
         std::lock_guard<std::mutex> guard(host.lock);
-        return host.commands.empty() ? "" : host.commands.back();
+        const auto commands = commandsAbout(host, variable);
+        return commands.empty() ? "" : commands.back();
     }
-    std::size_t commandCount() {
+    std::size_t commandCount(const std::string& variable = "$trackpost_auth") {
         ScriptedHost::refresh(*plugin);
         std::lock_guard<std::mutex> guard(host.lock);
-        return host.commands.size();
+        return commandsAbout(host, variable).size();
     }
     void answerInputs(std::initializer_list<std::optional<std::string>> answers) {
         std::lock_guard<std::mutex> guard(user->lock);

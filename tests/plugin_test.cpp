@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "PluginResources.h"
@@ -75,7 +76,7 @@ TEST(HostVariables, HandsOverTheLastValueOfEachOnce) {
     EXPECT_TRUE(variables.take().empty()) << "each change is made once";
 }
 
-TEST_F(LoadedPlugin, DeclaresItsTenParametersWithDefaults) {
+TEST_F(LoadedPlugin, DeclaresItsParametersWithDefaults) {
     load();
     struct Expected {
         std::int32_t id, kind;
@@ -83,11 +84,19 @@ TEST_F(LoadedPlugin, DeclaresItsTenParametersWithDefaults) {
         float value;
     };
     const Expected expected[] = {
-        {0, 0, "Auth", "AUTH", 0},         {1, 0, "PIN", "PIN", 0},
-        {2, 2, "Auto Tweet", "AUTO", 0},   {3, 0, "Manual Tweet", "MAN", 0},
-        {4, 0, "Tweet Message", "MSG", 0}, {5, 0, "Edit Template", "EDT", 0},
-        {6, 0, "Logout", "LOGO", 0},       {10, 4, "Access", "ACC", 256},
-        {11, 3, "Status", "STA", 64},      {12, 3, "Template", "TMP", 512},
+        {0, 0, "Auth", "AUTH", 0},
+        {1, 0, "PIN", "PIN", 0},
+        {2, 2, "Auto Tweet", "AUTO", 0},
+        {3, 0, "Manual Tweet", "MAN", 0},
+        {4, 0, "Tweet Message", "MSG", 0},
+        {5, 0, "Edit Template", "EDT", 0},
+        {6, 0, "Logout", "LOGO", 0},
+        {10, 4, "Access", "ACC", 256},
+        {11, 3, "Status", "STA", 64},
+        {12, 3, "Template", "TMP", 512},
+        {20, 0, "Mastodon", "MAST", 0},
+        {22, 3, "Mastodon Status", "MSTA", 64},
+        {24, 4, "Mastodon Access", "MACC", 1024},
     };
     ASSERT_EQ(host.declarations.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
@@ -103,7 +112,8 @@ TEST_F(LoadedPlugin, DeclaresItsTenParametersWithDefaults) {
             EXPECT_EQ(*static_cast<std::int32_t*>(d.storage), 0);
         }
     }
-    EXPECT_EQ(host.commands, std::vector<std::string>{"set $trackpost_auth 0"});
+    EXPECT_EQ(host.commands,
+              (std::vector<std::string>{"set $trackpost_auth 0", "set $trackpost_mastodon 0"}));
     EXPECT_EQ(CTrackpostTestAccess::status(*plugin), "Not Logged In");
     EXPECT_EQ(CTrackpostTestAccess::tweetTemplate(*plugin),
               "Now playing %ARTIST% - %TITLE% on #Spinforge");
@@ -126,6 +136,22 @@ TEST_F(LoadedPlugin, KeptValuesRestoredDuringTheDeclarationsWin) {
     EXPECT_EQ(std::string(CTrackpostTestAccess::access(*plugin), 256), block);
     EXPECT_EQ(CTrackpostTestAccess::tweetTemplate(*plugin), "%TITLE%!");
     EXPECT_EQ(*host.storage<std::int32_t>(2), 1);
+}
+
+// The host shows what the skin places: every parameter once, under its own name.
+TEST_F(LoadedPlugin, TheSkinPlacesEveryParameterOnce) {
+    load();
+    std::ifstream file(std::string(TRACKPOST_SOURCE_DIR) + "/resources/skin_trackpost.xml");
+    ASSERT_TRUE(file);
+    const std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (const auto& d : host.declarations) {
+        SCOPED_TRACE(d.name);
+        const std::string element = " id=\"" + std::to_string(d.id) + "\" name=\"" + d.name +
+                                    "\" short=\"" + d.shortName + "\"";
+        const std::size_t at = xml.find(element);
+        EXPECT_NE(at, std::string::npos);
+        EXPECT_EQ(xml.find(" id=\"" + std::to_string(d.id) + "\"", at + 1), std::string::npos);
+    }
 }
 
 TEST_F(LoadedPlugin, SkinMissingBesideTheProgramGivesNullBuffers) {
@@ -213,7 +239,7 @@ TEST_F(LoadedPlugin, SecondLoadRestartsTheWorker) {
     ASSERT_EQ(plugin->OnLoad(), SPF_OK);
     ASSERT_EQ(plugin->OnLoad(), SPF_OK);
     EXPECT_TRUE(CTrackpostTestAccess::workerRunning(*plugin));
-    EXPECT_EQ(host.declarations.size(), 20u);
+    EXPECT_EQ(host.declarations.size(), 26u);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -263,14 +263,15 @@ class ScriptedDialogs : public TrackpostDialogs {
         }
         if (onMessage) onMessage(text);
     }
-    std::string getInput(const std::string& text, const std::string& headline,
-                         const std::string& defaultValue) override {
+    // Recorded as "getInput"; an unscripted box is cancelled.
+    std::optional<std::string> askInput(const std::string& text, const std::string& headline,
+                                        const std::string& defaultValue) override {
         std::lock_guard<std::mutex> guard(script_->lock);
         script_->calls.push_back({"getInput", text, headline, defaultValue});
-        if (script_->inputs.empty()) return defaultValue;
+        if (script_->inputs.empty()) return std::nullopt;
         std::optional<std::string> answer = script_->inputs.front();
         script_->inputs.pop_front();
-        return answer ? *answer : defaultValue;
+        return answer;
     }
     bool showRequest(const std::string& text, const std::string& headline) override {
         std::lock_guard<std::mutex> guard(script_->lock);
@@ -300,6 +301,7 @@ class CTrackpostTestAccess {
     static void setPacing(CTrackpost& p, std::unique_ptr<WorkerPacing> pacing) {
         p.pacing = std::move(pacing);
         p.xPacing = p.pacing->lane();
+        p.mastodon->usePacing(p.pacing->lane());
     }
     static std::vector<std::string> outbox(CTrackpost& p) {
         std::lock_guard<std::mutex> guard(p.textLock);
@@ -316,6 +318,10 @@ class CTrackpostTestAccess {
         p.dialogs = std::move(dialogs);
     }
     static bool loggedIn(CTrackpost& p) { return p.loggedIn; }
+    static MastodonNetwork& mastodon(CTrackpost& p) { return *p.mastodon; }
+    static void mastodonQueue(CTrackpost& p, const std::string& text) {
+        p.mastodon->queueTyped(text);
+    }
     // Only while the worker is paused.
     static twitterClient& client(CTrackpost& p) { return p.client; }
     static void queue(CTrackpost& p, const std::string& text,

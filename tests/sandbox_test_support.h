@@ -198,6 +198,23 @@ inline std::string preIssuedBlock() {
     return accessBlock(creds.at("access_token"), creds.at("access_token_secret"));
 }
 
+// The plug-in's kept Mastodon login with the sandbox's pre-registered app and pre-issued token, as
+// the host keeps it: a JSON object in a block of 1024 bytes.
+inline constexpr std::size_t MASTODON_ACCESS_BLOCK_SIZE = 1024;
+
+inline std::string preIssuedMastodonBlock() {
+    const auto& m = SandboxService::credentials().at("mastodon");
+    const nlohmann::json kept = {{"server", "mastodon.social"},
+                                 {"client_id", m.at("client_id")},
+                                 {"client_secret", m.at("client_secret")},
+                                 {"token", m.at("access_token")},
+                                 {"account", "djsandbox"}};
+    std::string block(MASTODON_ACCESS_BLOCK_SIZE, '\0');
+    const std::string text = kept.dump();
+    block.replace(0, text.size(), text);
+    return block;
+}
+
 // A loopback port with nothing listening on it.
 inline int closedPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

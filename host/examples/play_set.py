@@ -3,10 +3,10 @@
 
 Starts the sandbox on a free loopback port, then runs spinforge-sim once per script given with
 --run, with the plug-in's dialogs on the terminal: it answers the plug-in's questions on the
-simulator's standard input, approves the application on the sandbox's authorize page as a
-browser would, and types the PIN. Afterwards it prints the sandbox's timeline and checks it
-against the expected tweets. Exit status 0 only when exactly the expected tweets arrived, in
-order, and every run went as its checks say.
+simulator's standard input, approves the application on the sandbox's authorize pages (X's and
+Mastodon's) as a browser would, and types the PIN or code they show. Afterwards it prints the
+sandbox's timelines and checks them against the expected posts. Exit status 0 only when exactly
+the expected posts arrived on each network, in order, and every run went as its checks say.
 """
 
 import argparse
@@ -26,15 +26,20 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 SANDBOX = os.path.join(ROOT, "sandbox")
 sys.path.insert(0, SANDBOX)
 
-from sandbox.harness import CA_FILE, SandboxProcess, approve  # noqa: E402
+from sandbox.harness import CA_FILE, SandboxProcess, approve, approve_mastodon  # noqa: E402
 
 PROMPT = "Trackpost: "
 ASK_BROWSER = "Would you like to open your browser"
 ASK_PIN = "Enter PIN"
 ASK_TWEET = "Please enter your tweet"
+ASK_SERVER = "Your Mastodon server"
+ASK_CODE = "Paste the code that your Mastodon server shows"
+X_PAGE = "https://api.twitter.com/"
+MASTODON_SERVER = "mastodon.social"
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 TITLE_READ = re.compile(r"plug-in reads the track's title: '(.*)'$")
 AUTH_VARIABLE = re.compile(r"\] host variable \$trackpost_auth = (.*)$")
+MASTODON_VARIABLE = re.compile(r"\] host variable \$trackpost_mastodon = (.*)$")
 RUN_TIMEOUT = 120
 
 # The demo's set: a first evening with the login by PIN, and a second that restores it.
@@ -55,9 +60,12 @@ class SimRun:
         self.typed = list(typed)
         self.pin = None
         self.pin_asked = False  # the PIN box is open, waiting for the browser's page
+        self.code = None        # the same for Mastodon's code
+        self.code_asked = False
         self.prompts = []
         self.statuses = []
         self.auth_values = []   # the host variable $trackpost_auth as the host was told it
+        self.mastodon_values = []
         self.title_reads = []   # (epoch seconds, title): the plug-in began composing
         self.problems = []
         env = dict(os.environ, TRACKPOST_DIALOGS="terminal",
@@ -90,6 +98,9 @@ class SimRun:
         m = AUTH_VARIABLE.search(line)
         if m:
             self.auth_values.append(m.group(1))
+        m = MASTODON_VARIABLE.search(line)
+        if m:
+            self.mastodon_values.append(m.group(1))
         m = TITLE_READ.search(line)
         if m:
             self.title_reads.append((when, m.group(1)))
@@ -99,6 +110,21 @@ class SimRun:
         self.prompts.append(text)
         if text.startswith(ASK_BROWSER):
             self.answer("y")
+        elif text.startswith("open ") and not text.startswith("open " + X_PAGE):
+            self.code = approve_mastodon(self.sandbox, text[len("open "):])
+            say("  (the DJ signs in on the Mastodon server's page and reads the code %s)"
+                % self.code)
+            if self.code_asked:
+                self.code_asked = False
+                self.answer(self.code)
+        elif text.startswith(ASK_SERVER):
+            self.answer(MASTODON_SERVER)
+        elif text.startswith(ASK_CODE):
+            if self.code is None:
+                say("  (the DJ waits for the server's page to show the code)")
+                self.code_asked = True
+            else:
+                self.answer(self.code)
         elif text.startswith("open "):
             self.pin = approve(self.sandbox, text[len("open "):])
             say("  (the DJ approves the app in the browser and reads the PIN %s)" % self.pin)
@@ -136,6 +162,8 @@ class SimRun:
                 self.answer("")
         if self.pin_asked:
             self.problems.append("asked for a PIN the browser never showed")
+        if self.code_asked:
+            self.problems.append("asked for a code the Mastodon page never showed")
         self.proc.stdin.close()
         code = self.proc.wait()
         if code != 0:
@@ -159,6 +187,10 @@ def main():
     ap.add_argument("--typed", action="append", metavar="TEXT",
                     help="what the DJ types when asked for a tweet, in order")
     ap.add_argument("--expect", help="the expected tweets, one per line, in order")
+    ap.add_argument("--mastodon-expect", metavar="FILE",
+                    help="the expected posts at %s, as --expect (default: not checked, but "
+                         "for the demo's set, which posts --expect's texts there too)"
+                         % MASTODON_SERVER)
     ap.add_argument("--restored", action="store_true",
                     help="runs after the first must restore the login without any question")
     ap.add_argument("--wrap", metavar="COMMAND",
@@ -170,6 +202,7 @@ def main():
         args.run, args.restored = DEMO_RUNS, True
         args.typed = args.typed or DEMO_TYPED
         args.expect = args.expect or DEMO_EXPECT
+        args.mastodon_expect = args.mastodon_expect or args.expect
     if args.expect is None:
         ap.error("--expect is needed with --run")
 
@@ -196,9 +229,11 @@ def main():
                     problems.append("run %d asked the DJ: %s" % (n, run.prompts))
                 # What proves it is the host's variable: a status such as "Logged In" may be
                 # replaced by the post's before anyone sees it.
-                if "1" not in run.auth_values:
-                    problems.append("run %d did not restore the login ($trackpost_auth: %s)"
-                                    % (n, " -> ".join(run.auth_values)))
+                for name, values in (("$trackpost_auth", run.auth_values),
+                                     ("$trackpost_mastodon", run.mastodon_values)):
+                    if "1" not in values:
+                        problems.append("run %d did not restore a login (%s: %s)"
+                                        % (n, name, " -> ".join(values)))
             say("--- status changes in run %d: %s" % (n, " -> ".join(run.statuses)))
             # From the start of each composition to its tweet stored at the sandbox.
             for t in sandbox.timeline()[before:]:
@@ -208,6 +243,7 @@ def main():
                     delays.append((t["stored_at"] - starts[-1]) * 1000)
     finally:
         tweets = sandbox.timeline()
+        statuses = sandbox.timeline(host=MASTODON_SERVER)
         calls = [e for e in sandbox.log() if e["method"] != "CONNECT"]
         sandbox.stop()
 
@@ -229,6 +265,13 @@ def main():
     if got != expected:
         problems.append("the timeline differs from the expected tweets:\n    expected %r\n    got      %r"
                         % (expected, got))
+    say("=== the Mastodon timeline at %s" % MASTODON_SERVER)
+    for t in statuses:
+        say("  %s  %s" % (time.strftime("%H:%M:%S", time.localtime(t["stored_at"])), t["text"]))
+    got = [t["text"] for t in statuses]
+    if args.mastodon_expect and got != read_lines(args.mastodon_expect):
+        problems.append("the Mastodon timeline differs from the expected posts:\n"
+                        "    expected %r\n    got      %r" % (read_lines(args.mastodon_expect), got))
     if delays:
         say("composition to tweet stored: median %.1f ms, max %.1f ms over %d tweets"
             % (statistics.median(delays), max(delays), len(delays)))

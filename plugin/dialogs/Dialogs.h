@@ -2,6 +2,7 @@
 #define TRACKPOST_DIALOGS_H
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // How the plug-in reaches the user beyond the host's own buttons: a message box, a text-input
@@ -12,9 +13,16 @@ class TrackpostDialogs {
     virtual ~TrackpostDialogs() = default;
     // Shows the message and returns at once; safe from any thread.
     virtual void showMessage(const std::string& text, const std::string& headline) = 0;
-    // Modal: the text the user confirmed (possibly empty), or `defaultValue` on cancel.
-    virtual std::string getInput(const std::string& text, const std::string& headline,
-                                 const std::string& defaultValue) = 0;
+    // Modal, the box filled with `defaultValue`: the text the user confirmed (possibly empty),
+    // or nothing on cancel.
+    virtual std::optional<std::string> askInput(const std::string& text,
+                                                const std::string& headline,
+                                                const std::string& defaultValue) = 0;
+    // The same, `defaultValue` on cancel.
+    std::string getInput(const std::string& text, const std::string& headline,
+                         const std::string& defaultValue) {
+        return askInput(text, headline, defaultValue).value_or(defaultValue);
+    }
     // Modal: true exactly when the user chose "Yes".
     virtual bool showRequest(const std::string& text, const std::string& headline) = 0;
     // Hands the address to the user's browser without waiting for it.

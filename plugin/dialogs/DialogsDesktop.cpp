@@ -141,14 +141,15 @@ void DesktopDialogs::showMessage(const std::string& text, const std::string& hea
     startUnwaited(args);
 }
 
-std::string DesktopDialogs::getInput(const std::string& text, const std::string& headline,
-                                     const std::string& defaultValue) {
+std::optional<std::string> DesktopDialogs::askInput(const std::string& text,
+                                                    const std::string& headline,
+                                                    const std::string& defaultValue) {
     reapEnded();
     std::vector<std::string> args = boxArgs("--entry", headline, text);
     args.insert(args.end(),
                 {"--entry-text=" + defaultValue, "--ok-label=OK", "--cancel-label=Cancel"});
     std::string printed;
-    if (!runBox(args, &printed)) return defaultValue;
+    if (!runBox(args, &printed)) return std::nullopt;
     if (!printed.empty() && printed.back() == '\n') printed.pop_back();
     return printed;
 }

@@ -20,8 +20,8 @@ class DesktopDialogs : public TrackpostDialogs {
     DesktopDialogs& operator=(const DesktopDialogs&) = delete;
 
     void showMessage(const std::string& text, const std::string& headline) override;
-    std::string getInput(const std::string& text, const std::string& headline,
-                         const std::string& defaultValue) override;
+    std::optional<std::string> askInput(const std::string& text, const std::string& headline,
+                                        const std::string& defaultValue) override;
     bool showRequest(const std::string& text, const std::string& headline) override;
     void openURL(const std::string& url) override;
 

@@ -53,14 +53,16 @@ void TerminalDialogs::showMessage(const std::string& text, const std::string& he
     writeLine(headline + ": " + text);
 }
 
-std::string TerminalDialogs::getInput(const std::string& text, const std::string& headline,
-                                      const std::string& defaultValue) {
+std::optional<std::string> TerminalDialogs::askInput(const std::string& text,
+                                                     const std::string& headline,
+                                                     const std::string& defaultValue) {
     std::lock_guard<std::mutex> guard(questionLock);
     std::string prompt = headline + ": " + text;
     if (!defaultValue.empty()) prompt += " [" + defaultValue + "]";
     writeLine(prompt);
     std::string answer;
-    return readLine(answer) ? answer : defaultValue;
+    if (!readLine(answer)) return std::nullopt;
+    return answer;
 }
 
 bool TerminalDialogs::showRequest(const std::string& text, const std::string& headline) {

@@ -15,8 +15,8 @@ class TerminalDialogs : public TrackpostDialogs {
     explicit TerminalDialogs(FILE* in = stdin, FILE* out = stderr);
 
     void showMessage(const std::string& text, const std::string& headline) override;
-    std::string getInput(const std::string& text, const std::string& headline,
-                         const std::string& defaultValue) override;
+    std::optional<std::string> askInput(const std::string& text, const std::string& headline,
+                                        const std::string& defaultValue) override;
     bool showRequest(const std::string& text, const std::string& headline) override;
     void openURL(const std::string& url) override;
 

@@ -3,6 +3,7 @@ code flow with its browser pages, the account, the instance, posting statuses wi
 keys, rate-limit headers, and the modes that make a server misbehave."""
 
 import base64
+import calendar
 import hashlib
 import json
 import re
@@ -102,6 +103,12 @@ def iso_time(t, digits=6):
     whole, frac = divmod(micros, 1000000)
     return "%s.%sZ" % (time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(whole)),
                        ("%06d" % frac)[:digits])
+
+
+def epoch_of(iso):
+    """The epoch seconds of an iso_time."""
+    whole, _, frac = iso.rstrip("Z").partition(".")
+    return calendar.timegm(time.strptime(whole, "%Y-%m-%dT%H:%M:%S")) + float("0." + (frac or "0"))
 
 
 def limit_headers(limit, remaining, reset):

@@ -608,14 +608,15 @@ def service_of(req):
 
 def note_limit(entry, ans):
     """A 429's reset goes into the log, so that a client's next try can be checked against it:
-    X's in epoch seconds, Mastodon's as the ISO time it sent."""
+    in epoch seconds, X's as it sent them, a Mastodon server's read from its ISO time (with its
+    fraction), so that both compare with the entries' times."""
     if ans.status != 429:
         return
     for name, value in ans.headers:
         if name == "x-rate-limit-reset":
             entry["limit_reset"] = int(value)
         elif name == "X-RateLimit-Reset":
-            entry["limit_reset"] = value
+            entry["limit_reset"] = mastodon.epoch_of(value)
 
 
 def limit_headers(limit, remaining, reset):
