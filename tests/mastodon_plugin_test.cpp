@@ -286,20 +286,22 @@ TEST_F(MastodonAgainstSandbox, ARateLimitIsWaitedOutToItsReset) {
                                       {"path", STATUSES},
                                       {"status", 429},
                                       {"body", R"({"error":"Too many requests"})"},
-                                      {"reset_in", 3}}));
+                                      {"reset_in", 10}}));
     CTrackpostTestAccess::mastodonQueue(*plugin, "after the limit");
     pacing->step();
     EXPECT_EQ(mastodonStatus(), "Rate Limited");
     const auto limited = mastodonRequests(STATUSES);
     ASSERT_EQ(limited.size(), 1u);
-    // The worker's wall clock moved to just before the reset, then to it.
+    // The worker's wall clock moved to seconds before the reset, then a second past it (the
+    // wait counts from the answer's Date, in whole seconds; the simulator's fault table checks
+    // the reset to the millisecond on real clocks).
     const auto resetMs = static_cast<std::int64_t>(
         std::floor(limited[0].at("limit_reset").get<double>() * 1000 + 1e-6));
-    pacing->wallAheadMs = resetMs - pacing->wallAtStartMs - 1;
+    pacing->wallAheadMs = resetMs - pacing->wallAtStartMs - 5000;
     pacing->step();
     pacing->step();
     EXPECT_EQ(mastodonRequests(STATUSES).size(), 1u) << "nothing goes before the reset";
-    pacing->wallAheadMs = resetMs - pacing->wallAtStartMs;
+    pacing->wallAheadMs = resetMs - pacing->wallAtStartMs + 1000;
     pacing->step();
     EXPECT_EQ(statuses(), std::vector<std::string>{"after the limit"});
 }

@@ -87,11 +87,25 @@ TEST(MastodonVerdict, AnswersOfTheServers) {
 TEST(MastodonVerdict, LimitEndsWhenTheRateLimitedAnswerSays) {
     const std::string tooMany = R"({"error":"Too many requests"})";
     const auto limited = [&](Fields headers) { return answer(429, tooMany, std::move(headers)); };
+    // Our clock 30 s before the reset; a server whose Date says 10 s before it.
+    const std::int64_t wall = RESET_MS - 30'000;
+    const auto dated = [&](WebAnswer a, std::int64_t seconds) {
+        a.hasDate = true;
+        a.dateSeconds = seconds;
+        return a;
+    };
     const struct {
         const char* name;
         WebAnswer answer;
         std::int64_t endsAt;
     } cases[] = {
+        {"counted from the server's Date, our clock off",
+         dated(limited({{"x-ratelimit-reset", RESET}}), (RESET_MS - 10'123) / 1000),
+         wall + 10'123},
+        {"a reset already past waits a second",
+         dated(limited({{"x-ratelimit-reset", RESET}}), RESET_MS / 1000 + 60), wall + 1000},
+        {"one further than a day waits a day",
+         limited({{"x-ratelimit-reset", "2027-12-11T07:05:00Z"}}), wall + 24 * 3600 * 1000},
         {"reset in UTC", limited({{"x-ratelimit-reset", RESET}}), RESET_MS},
         {"reset with an offset", limited({{"x-ratelimit-reset", "2026-12-11T08:05:00.123+01:00"}}),
          RESET_MS},
@@ -105,5 +119,6 @@ TEST(MastodonVerdict, LimitEndsWhenTheRateLimitedAnswerSays) {
         {"not rate limited", answer(200, STATUS, {{"x-ratelimit-reset", RESET}}), 0},
         {"not carried out", notCarriedOut("Operation too slow"), 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(mastodonLimitEndsAt(c.answer), c.endsAt) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(mastodonLimitEndsAt(c.answer, wall), c.endsAt) << c.name;
 }

@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -85,6 +87,10 @@ struct WebClient::Transfer {
     std::vector<std::pair<std::string, std::string>> fields;
     std::size_t fieldBytes = 0;
     std::string overflow;  // set when the answer outgrew a bound
+    // When a byte last moved either way, for the stall limit.
+    std::chrono::steady_clock::time_point lastMoved;
+    curl_off_t moved = 0;
+    std::chrono::seconds stall{WebClient::STALL_LIMIT_SECONDS};
 
     Transfer() = default;
     ~Transfer() {
@@ -102,9 +108,19 @@ struct WebClient::Transfer {
         overflow.clear();
     }
 
+    static int onProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+        Transfer& t = *static_cast<Transfer*>(self);
+        if (down + up != t.moved) {
+            t.moved = down + up;
+            t.lastMoved = std::chrono::steady_clock::now();
+        }
+        return 0;
+    }
+
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
         Transfer& t = *static_cast<Transfer*>(self);
         const size_t n = size * count;
+        t.lastMoved = std::chrono::steady_clock::now();
         if (n > MAX_BODY_BYTES - t.body.size()) {
             t.overflow = "answer longer than " + std::to_string(MAX_BODY_BYTES) + " bytes";
             return 0;  // libcurl ends the transfer with a write error
@@ -116,6 +132,7 @@ struct WebClient::Transfer {
     static size_t onField(char* data, size_t size, size_t count, void* self) {
         Transfer& t = *static_cast<Transfer*>(self);
         const size_t n = size * count;
+        t.lastMoved = std::chrono::steady_clock::now();
         const std::string_view line(data, n);
         // Each answer opens with its status line: fields of an interim 1xx answer before it are
         // not this answer's. A proxy's CONNECT answer never gets here (SUPPRESS_CONNECT_HEADERS).
@@ -152,8 +169,12 @@ struct WebClient::Transfer {
         // No signals: the host runs us on threads of its own.
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallLimit);
+        // The stall limit is kept by run(): libcurl's own low-speed check averages over its last
+        // seconds, so bytes that came just before a stall would stretch it by several seconds.
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        stall = std::chrono::seconds(stallLimit);
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_USERAGENT, "Trackpost");
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
@@ -173,13 +194,23 @@ struct WebClient::Transfer {
         }
     }
 
-    // Runs the configured transfer to its end, or until `aborted`.
+    // Runs the configured transfer to its end, until `aborted`, or until no byte has moved for
+    // the stall limit (the connection and TLS handshake included).
     CURLcode run(const std::atomic<bool>& aborted) {
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
         CURLcode result = CURLE_FAILED_INIT;
+        moved = 0;
+        lastMoved = std::chrono::steady_clock::now();
         for (;;) {
             if (aborted) {
                 result = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (std::chrono::steady_clock::now() - lastMoved >= stall) {
+                result = CURLE_OPERATION_TIMEDOUT;
+                std::snprintf(error, sizeof error,
+                              "Operation too slow: nothing transferred the last %lld seconds",
+                              static_cast<long long>(stall.count()));
                 break;
             }
             int running = 0;
@@ -192,7 +223,11 @@ struct WebClient::Transfer {
                 done = true;
             }
             if (done || running == 0) break;
-            if (curl_multi_poll(multi, nullptr, 0, POLL_MS, nullptr) != CURLM_OK) break;
+            const auto untilStall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                lastMoved + stall - std::chrono::steady_clock::now());
+            const int wait = static_cast<int>(
+                std::clamp<std::int64_t>(untilStall.count() + 1, 1, POLL_MS));
+            if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) break;
         }
         // Removing a transfer that is not done closes its connection.
         curl_multi_remove_handle(multi, easy);

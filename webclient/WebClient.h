@@ -46,10 +46,10 @@ class WebClient {
     WebClient(const WebClient&) = delete;
     WebClient& operator=(const WebClient&) = delete;
 
-    void setProxy(
-        std::string hostPort);         // "127.0.0.1:8443"; empty: none, not even the environment's
+    // "127.0.0.1:8443"; empty: none, not even the environment's.
+    void setProxy(std::string hostPort);
     void setCaFile(std::string path);  // empty: the system's trust store
-    // A transfer moving less than 1 byte/s for this long fails (at least 1 s).
+    // A transfer that moves no byte for this long fails (at least 1 s), from its connection on.
     void setStallLimit(long seconds);
     long stallLimit() const { return stallLimit_; }
 

@@ -431,7 +431,8 @@ void MastodonNetwork::postDueTexts() {
         }
         if (result == PostResult::Failed && aborted_) return;  // cut off by the release
         const std::int64_t limitEnd =
-            result == PostResult::RateLimited ? mastodonLimitEndsAt(answer) : 0;
+            result == PostResult::RateLimited ? mastodonLimitEndsAt(answer, pacing_->wallMillis())
+                                              : 0;
         PostDecision decision;
         {
             std::lock_guard<std::mutex> guard(lock_);

@@ -15,8 +15,11 @@
 // retry carries the same Idempotency-Key, so it can't post twice.
 PostResult mastodonVerdict(const WebAnswer& answer);
 
-// When the limit of a 429 ends: its X-RateLimit-Reset as wall-clock milliseconds since the epoch;
-// 0 for any other answer, and when the field is absent or unreadable.
-std::int64_t mastodonLimitEndsAt(const WebAnswer& answer);
+// When the limit of a 429 ends on our wall clock, whose time is `wallMs` (milliseconds since the
+// epoch): its X-RateLimit-Reset, a time of the server's clock, counted from the answer's Date
+// (whole seconds, never ahead of the server, so the wait is never short), else from our clock.
+// A reset already past waits a second, one further than a day a day. 0 for any other answer,
+// and when the field is absent or unreadable.
+std::int64_t mastodonLimitEndsAt(const WebAnswer& answer, std::int64_t wallMs);
 
 #endif
