@@ -111,7 +111,7 @@ class SimRun:
         if text.startswith(ASK_BROWSER):
             self.answer("y")
         elif text.startswith("open ") and not text.startswith("open " + X_PAGE):
-            self.code = approve_mastodon(self.sandbox, text[len("open "):])
+            self.code = approve_mastodon(self.sandbox.port, text[len("open "):])
             say("  (the DJ signs in on the Mastodon server's page and reads the code %s)"
                 % self.code)
             if self.code_asked:

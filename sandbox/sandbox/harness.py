@@ -72,8 +72,10 @@ class SandboxProcess:
         c.close()
         return r.status, data
 
-    def timeline(self):
-        status, data = self.admin("GET", "/__timeline")
+    def timeline(self, host=None):
+        """The stored posts, oldest first: X's, or those of the Mastodon server `host`."""
+        path = "/__timeline" + ("?host=" + urllib.parse.quote(host) if host else "")
+        status, data = self.admin("GET", path)
         return json.loads(data) if status == 200 else []
 
     def log(self):
