@@ -100,8 +100,7 @@ TEST(MastodonVerdict, LimitEndsWhenTheRateLimitedAnswerSays) {
         std::int64_t endsAt;
     } cases[] = {
         {"counted from the server's Date, our clock off",
-         dated(limited({{"x-ratelimit-reset", RESET}}), (RESET_MS - 10'123) / 1000),
-         wall + 10'123},
+         dated(limited({{"x-ratelimit-reset", RESET}}), (RESET_MS - 10'123) / 1000), wall + 10'123},
         {"a reset already past waits a second",
          dated(limited({{"x-ratelimit-reset", RESET}}), RESET_MS / 1000 + 60), wall + 1000},
         {"one further than a day waits a day",
@@ -119,6 +118,5 @@ TEST(MastodonVerdict, LimitEndsWhenTheRateLimitedAnswerSays) {
         {"not rate limited", answer(200, STATUS, {{"x-ratelimit-reset", RESET}}), 0},
         {"not carried out", notCarriedOut("Operation too slow"), 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(mastodonLimitEndsAt(c.answer, wall), c.endsAt) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(mastodonLimitEndsAt(c.answer, wall), c.endsAt) << c.name;
 }

@@ -225,8 +225,8 @@ struct WebClient::Transfer {
             if (done || running == 0) break;
             const auto untilStall = std::chrono::duration_cast<std::chrono::milliseconds>(
                 lastMoved + stall - std::chrono::steady_clock::now());
-            const int wait = static_cast<int>(
-                std::clamp<std::int64_t>(untilStall.count() + 1, 1, POLL_MS));
+            const int wait =
+                static_cast<int>(std::clamp<std::int64_t>(untilStall.count() + 1, 1, POLL_MS));
             if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) break;
         }
         // Removing a transfer that is not done closes its connection.

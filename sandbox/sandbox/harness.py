@@ -18,22 +18,33 @@ CREDS = load_credentials()
 CA_FILE = os.path.join(CERTS, "ca.pem")
 SERVICE_HOST = "api.twitter.com"
 
-# The simulator's state file, and where the plug-in keeps its login in it: an access block of
-# 256 bytes, the token from the start and its secret from the middle.
+# The simulator's state file, and where the plug-in keeps its logins in it: X's access block of
+# 256 bytes, the token from the start and its secret from the middle; Mastodon's of 1024 bytes, a
+# JSON object.
 SIM_STATE_HEADER = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex"
 ACCESS_ID = 10
 ACCESS_SIZE = 256
+MASTODON_ACCESS_ID = 24
+MASTODON_ACCESS_SIZE = 1024
 
 
-def write_kept_login(path, plugin="TrackpostSandbox"):
+def write_kept_login(path, plugin="TrackpostSandbox", mastodon=False):
     """A simulator state file in which the plug-in has kept the sandbox's pre-issued token, so
-    it starts logged in."""
+    it starts logged in; with `mastodon`, logged in to mastodon.social too."""
     block = bytearray(ACCESS_SIZE)
     key, secret = CREDS["access_token"].encode(), CREDS["access_token_secret"].encode()
     block[:len(key)] = key
     block[ACCESS_SIZE // 2:ACCESS_SIZE // 2 + len(secret)] = secret
+    lines = [SIM_STATE_HEADER, "%s %d %s" % (plugin, ACCESS_ID, block.hex())]
+    if mastodon:
+        m = CREDS["mastodon"]
+        kept = json.dumps({"server": "mastodon.social", "client_id": m["client_id"],
+                           "client_secret": m["client_secret"], "token": m["access_token"],
+                           "account": "djsandbox"}).encode()
+        lines.append("%s %d %s" % (plugin, MASTODON_ACCESS_ID,
+                                   kept.ljust(MASTODON_ACCESS_SIZE, b"\0").hex()))
     with open(path, "w") as f:
-        f.write("%s\n%s %d %s\n" % (SIM_STATE_HEADER, plugin, ACCESS_ID, block.hex()))
+        f.write("\n".join(lines) + "\n")
 
 
 class SandboxProcess:

@@ -430,9 +430,9 @@ void MastodonNetwork::postDueTexts() {
             result = mastodonVerdict(answer);
         }
         if (result == PostResult::Failed && aborted_) return;  // cut off by the release
-        const std::int64_t limitEnd =
-            result == PostResult::RateLimited ? mastodonLimitEndsAt(answer, pacing_->wallMillis())
-                                              : 0;
+        const std::int64_t limitEnd = result == PostResult::RateLimited
+                                          ? mastodonLimitEndsAt(answer, pacing_->wallMillis())
+                                          : 0;
         PostDecision decision;
         {
             std::lock_guard<std::mutex> guard(lock_);
