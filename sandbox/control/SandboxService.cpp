@@ -161,6 +161,10 @@ nlohmann::json SandboxService::timeline() const {
     return adminList("/__timeline");
 }
 
+nlohmann::json SandboxService::timeline(const std::string& host) const {
+    return adminList("/__timeline?host=" + host);
+}
+
 nlohmann::json SandboxService::adminList(const std::string& path) const {
     std::string response;
     if (!adminRequest("GET", path, "", response)) return nlohmann::json::array();

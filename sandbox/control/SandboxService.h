@@ -39,11 +39,15 @@ class SandboxService {
     nlohmann::json log() const;
     // The stored tweets, oldest first: id, text, stored_at (seconds since the epoch).
     nlohmann::json timeline() const;
+    // The statuses stored by a Mastodon server ("mastodon.social", "mastodon.example.org"),
+    // oldest first: id, text, stored_at, idempotency_key, visibility, language.
+    nlohmann::json timeline(const std::string& host) const;
     bool reset() const;
     bool queueFault(const nlohmann::json& fault) const;
     // Changes how the service treats the account until the next change or reset: keys
     // black_hole, clock_offset, rate_limit ({"posts", "window"} or null), account ("ok",
-    // "credits-depleted", "suspended"); see sandbox/README.md.
+    // "credits-depleted", "suspended"), and mastodon ({"black_hole", "rate_limit", "account":
+    // "ok" or "disabled"}, each key optional) for both Mastodon servers; see sandbox/README.md.
     bool setMode(const nlohmann::json& changes) const;
 
   private:

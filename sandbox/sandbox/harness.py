@@ -5,6 +5,7 @@ import html
 import http.client
 import json
 import os
+import re
 import signal
 import ssl
 import subprocess
@@ -82,12 +83,17 @@ class SandboxProcess:
     def proxy(self):
         return "http://127.0.0.1:%d" % self.port
 
-    def browser(self):
-        """A connection to the service's address through the sandbox, as a browser makes it."""
-        ctx = ssl.create_default_context(cafile=CA_FILE)
-        c = http.client.HTTPSConnection("127.0.0.1", self.port, context=ctx, timeout=10)
-        c.set_tunnel(SERVICE_HOST, 443)
-        return c
+    def browser(self, host=SERVICE_HOST):
+        """A connection to a service's address through the sandbox, as a browser makes it."""
+        return tunnel(self.port, host)
+
+
+def tunnel(port, host):
+    """An HTTPS connection to host:443 through the sandbox's proxy entrance, checked with its CA."""
+    ctx = ssl.create_default_context(cafile=CA_FILE)
+    c = http.client.HTTPSConnection("127.0.0.1", port, context=ctx, timeout=10)
+    c.set_tunnel(host, 443)
+    return c
 
 
 def between(text, start, end):
@@ -130,3 +136,81 @@ def approve(sandbox, url):
     if r.status != 200 or not pin:
         raise RuntimeError("the sign-in answered %d without a PIN" % r.status)
     return pin
+
+
+class _Browser:
+    """One server's pages through one tunnel, with a cookie jar, following redirects."""
+
+    def __init__(self, port, host):
+        self.host = host
+        self.conn = tunnel(port, host)
+        self.cookies = {}
+
+    def open(self, path, form=None):
+        """(status, page) of the page reached from path, after any redirects; a form is sent
+        with POST."""
+        for _ in range(10):
+            headers = {"Cookie": "; ".join("%s=%s" % kv for kv in self.cookies.items())}
+            method, body = "GET", None
+            if form is not None:
+                method, body = "POST", urllib.parse.urlencode(form)
+                headers["Content-Type"] = "application/x-www-form-urlencoded"
+            self.conn.request(method, path, body=body, headers=headers)
+            r = self.conn.getresponse()
+            page = r.read().decode("utf-8", "replace")
+            for name, value in r.getheaders():
+                if name.lower() == "set-cookie":
+                    k, _, v = value.split(";")[0].partition("=")
+                    self.cookies[k.strip()] = v
+            location = r.getheader("Location")
+            if r.status not in (301, 302, 303) or not location:
+                return r.status, page
+            target = urllib.parse.urlsplit(location)
+            if target.netloc not in ("", self.host):
+                raise RuntimeError("redirected away from %s: %s" % (self.host, location))
+            path = target.path + ("?" + target.query if target.query else "")
+            form = None
+        raise RuntimeError("too many redirects")
+
+    def close(self):
+        self.conn.close()
+
+
+def hidden_fields(page, form_class):
+    """The hidden fields of the form with that class, in order."""
+    start = page.find('class="%s"' % form_class)
+    end = page.find("</form>", start)
+    if start < 0 or end < 0:
+        return None
+    return [(html.unescape(k), html.unescape(v)) for k, v in re.findall(
+        r'<input type="hidden" name="([^"]*)" value="([^"]*)">', page[start:end])]
+
+
+def approve_mastodon(port, authorize_url):
+    """Plays the test user on a Mastodon server's pages: opens the authorize address, signs in,
+    presses Authorize, and reads the code the last page shows."""
+    parts = urllib.parse.urlsplit(authorize_url)
+    m = CREDS["mastodon"]
+    if (parts.scheme != "https" or parts.netloc not in m["servers"] or
+            parts.path != "/oauth/authorize"):
+        raise RuntimeError("not a Mastodon server's authorize address: " + authorize_url)
+    b = _Browser(port, parts.netloc)
+    try:
+        status, page = b.open(parts.path + "?" + parts.query)
+        token = between(page, 'name="authenticity_token" value="', '"')
+        if status != 200 or 'action="/auth/sign_in"' not in page or not token:
+            raise RuntimeError("the authorize address answered %d without the sign-in form"
+                               % status)
+        status, page = b.open("/auth/sign_in", {
+            "authenticity_token": token, "user[email]": m["email"],
+            "user[password]": m["password"]})
+        fields = hidden_fields(page, "oauth-authorize")
+        if status != 200 or not fields:
+            raise RuntimeError("signing in answered %d without the Authorize form" % status)
+        status, page = b.open("/oauth/authorize", fields)
+    finally:
+        b.close()
+    code = between(page, '<input class="oauth-code" readonly type="text" value="', '"')
+    if status != 200 or not code:
+        raise RuntimeError("authorizing answered %d without a code" % status)
+    return code

@@ -162,8 +162,12 @@ def text_param(params, name, default=""):
 
 
 def bearer_token(req):
+    """The token of the Authorization header or, as the server's OAuth layer also takes it, of
+    the access_token parameter."""
     scheme, _, value = (req.header("Authorization") or "").strip().partition(" ")
-    return value.strip() if scheme.lower() == "bearer" else None
+    if scheme.lower() == "bearer":
+        return value.strip()
+    return text_param(request_params(req), "access_token") or None
 
 
 def service_host(req):

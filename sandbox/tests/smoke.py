@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, HERE)
 from sandbox import api2, textcount  # noqa: E402
 from sandbox.harness import CREDS, SandboxProcess, between  # noqa: E402
+from checks import check, report_and_exit, run  # noqa: E402
 
 API = "https://api.twitter.com"
 FORM_TYPE = "application/x-www-form-urlencoded"
@@ -26,18 +27,6 @@ FORM = {"Content-Type": FORM_TYPE}
 FIXED = (CREDS["access_token"], CREDS["access_token_secret"])
 ERR = '{"errors":[{'
 MASTODON_NORMAL = {"black_hole": False, "rate_limit": None, "account": "ok"}
-
-passed, failed = 0, 0
-
-
-def check(name, cond, detail=""):
-    global passed, failed
-    if cond:
-        passed += 1
-    else:
-        failed += 1
-        print("FAIL: %s %s" % (name, detail if detail else ""))
-
 
 class Sandbox(SandboxProcess):
     def call(self, method, path, body=None, headers=None, conn=None):
@@ -463,20 +452,13 @@ def main():
     sb = Sandbox()
     try:
         for part in (flow, refusals, weighted_count, transport, duplicates, v2, modes):
-            try:
-                part(sb)
-            except Exception as e:  # a broken step ends its part, not the run
-                check(part.__name__, False, "raised %r" % e)
+            run(part, sb)
     finally:
         rc = sb.stop()
     check("clean exit on SIGTERM", rc == 0, rc)
     for part in (v2_only, started_in_a_mode):
-        try:
-            part()
-        except Exception as e:
-            check(part.__name__, False, "raised %r" % e)
-    print("%d passed, %d failed" % (passed, failed))
-    sys.exit(1 if failed else 0)
+        run(part)
+    report_and_exit()
 
 
 if __name__ == "__main__":
