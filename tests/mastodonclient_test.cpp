@@ -8,10 +8,12 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "eventually.h"
 #include "sandbox_test_support.h"
 
 using nlohmann::json;
@@ -480,6 +482,26 @@ TEST_F(MastodonSandboxTest, OneIdempotencyKeyPostsOnce) {
     EXPECT_EQ(other.status, 200);
     EXPECT_NE(statusId(other), id);
     EXPECT_EQ(json::parse(first.body).at("language"), "en");
+    EXPECT_EQ(sandbox().timeline(HOST).size(), 2u);
+}
+
+// The post is stored but its answer is lost; the retry with the same key is answered with it.
+TEST_F(MastodonSandboxTest, ALostAnswerIsRetriedWithoutASecondPost) {
+    useIssuedToken();
+    ASSERT_TRUE(sandbox().queueFault(
+        {{"host", HOST}, {"path", "/api/v1/statuses"}, {"stall", 60}, {"stored", true}}));
+    auto lost = std::async(std::launch::async,
+                           [&] { return client.postStatus("Now playing A - B", "track-7"); });
+    ASSERT_TRUE(eventually([] { return sandbox().timeline(HOST).size() == 1; }));
+    web.abortTransfers();
+    EXPECT_FALSE(lost.get().carriedOut);
+    web.allowTransfers();
+
+    const WebAnswer retried = client.postStatus("Now playing A - B", "track-7");
+    ASSERT_EQ(retried.status, 200) << retried.body;
+    const json stored = sandbox().timeline(HOST);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(statusId(retried), stored[0].at("id"));
 }
 
 // Every API answer says when its rate-limit window ends, in a form parseIsoTimeMillis reads.
@@ -593,4 +615,81 @@ TEST_F(MastodonSandboxTest, ARevokedTokenIsRefused) {
     const WebAnswer refused = client.postStatus("x", "k");
     EXPECT_EQ(refused.status, 401);
     EXPECT_EQ(answerError(refused.body), "The access token is invalid");
+}
+
+// A login from the start on each server, as the plug-in makes it: the app registered with the
+// scopes the server offers, the user's approval in the browser, the code for a token; then the
+// account, its limit, a post retried with its key, and the logout.
+TEST_F(MastodonSandboxTest, LoginPostAndLogoutOnEachServer) {
+    const struct {
+        std::string host;
+        std::size_t maxCharacters;
+    } servers[] = {{"mastodon.social", 500}, {"mastodon.example.org", 1000}};
+    for (const auto& server : servers) {
+        SCOPED_TRACE(server.host);
+        ASSERT_TRUE(sandbox().reset());
+        client.setServer(server.host);
+        client.setToken("");
+        const bool profile = serverOffersProfileScope(client.authorizationServerMetadata().body);
+        const std::string scopes =
+            std::string("write:statuses ") + (profile ? "profile" : "read:accounts");
+
+        const WebAnswer registered = client.registerApp("Trackpost", scopes, "");
+        ASSERT_EQ(registered.status, 200) << registered.body;
+        MastodonApp app;
+        ASSERT_TRUE(parseApp(registered.body, app));
+        const std::string code = approveMastodonInBrowser(client.authorizeUrl(app, scopes));
+        ASSERT_FALSE(code.empty());
+        const WebAnswer issued = client.exchangeCode(app, code);
+        ASSERT_EQ(issued.status, 200) << issued.body;
+        std::string token;
+        ASSERT_TRUE(parseAccessToken(issued.body, token));
+        EXPECT_EQ(json::parse(issued.body).at("scope"), scopes);
+        // A code is good for one token only.
+        const WebAnswer reused = client.exchangeCode(app, code);
+        EXPECT_EQ(reused.status, 400);
+        EXPECT_EQ(answerError(reused.body).rfind("invalid_grant", 0), 0u) << reused.body;
+
+        client.setToken(token);
+        std::string name;
+        ASSERT_TRUE(parseAccountName(client.verifyCredentials().body, name));
+        EXPECT_EQ(name, "djsandbox");
+        MastodonTextLimit limit;
+        ASSERT_TRUE(parseTextLimit(client.instance().body, limit));
+        EXPECT_EQ(limit.maxCharacters, server.maxCharacters);
+
+        const std::string text = "Now playing Daft Punk \xE2\x80\x93 One More Time #live";
+        const WebAnswer posted = client.postStatus(text, "set-1-track-1", "en");
+        const WebAnswer retried = client.postStatus(text, "set-1-track-1", "en");
+        ASSERT_EQ(posted.status, 200) << posted.body;
+        ASSERT_EQ(retried.status, 200) << retried.body;
+        EXPECT_EQ(statusId(retried), statusId(posted));
+        const json stored = sandbox().timeline(server.host);
+        ASSERT_EQ(stored.size(), 1u) << stored.dump();
+        EXPECT_EQ(stored[0].at("text"), text);
+        EXPECT_EQ(stored[0].at("id"), statusId(posted));
+        EXPECT_EQ(stored[0].at("idempotency_key"), "set-1-track-1");
+
+        const WebAnswer revoked = client.revoke(app, token);
+        EXPECT_EQ(revoked.status, 200) << revoked.body;
+        const WebAnswer refused = client.verifyCredentials();
+        EXPECT_EQ(refused.status, 401);
+        EXPECT_EQ(answerError(refused.body), "The access token is invalid");
+        EXPECT_EQ(client.postStatus("after the logout", "set-1-track-2").status, 401);
+        EXPECT_EQ(sandbox().timeline(server.host).size(), 1u);
+    }
+}
+
+// Apps and tokens are each server's own.
+TEST_F(MastodonSandboxTest, AnAppIsKnownOnlyOnItsServer) {
+    client.setServer("mastodon.example.org");
+    MastodonApp app;
+    ASSERT_TRUE(parseApp(client.registerApp("Trackpost", "write:statuses", "").body, app));
+    client.setServer("mastodon.social");
+    EXPECT_EQ(client.exchangeCode(app, "any").status, 401);
+    EXPECT_EQ(approveMastodonInBrowser(client.authorizeUrl(app, "write:statuses")), "");
+
+    client.setServer("mastodon.example.org");
+    useIssuedToken();
+    EXPECT_EQ(client.verifyCredentials().status, 401);
 }
