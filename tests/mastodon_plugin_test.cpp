@@ -179,6 +179,8 @@ TEST_F(MastodonAgainstSandbox, LoginByTheButtonsKeepsItAndPostsThere) {
     EXPECT_TRUE(user->callsOf("showMessage").empty());
     EXPECT_EQ(mastodonRequests("/api/v1/apps").size(), 1u);
     EXPECT_EQ(mastodonRequests("/api/v2/instance").size(), 1u) << "the server's text limit";
+    pressButton(CTrackpost::PARAM_PIN);
+    EXPECT_EQ(user->callsOf("getInput").size(), 2u) << "logged in, PIN asks nothing";
 
     // An announcement goes to Mastodon; X, never set up while Mastodon is logged in, gets none.
     host.loadTrack("a.mp3", "Strobe", "Deadline");

@@ -127,6 +127,7 @@ void MastodonNetwork::pressButton() {
 }
 
 void MastodonNetwork::pressPin() {
+    if (keptNow().loginKept()) return;  // logged in: no code is awaited
     const std::string code = trimBlanks(host_.askInput(ASK_CODE, "").value_or(""));
     if (code.empty()) return;
     {
