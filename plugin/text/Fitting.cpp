@@ -138,6 +138,12 @@ struct Piece {
 }  // namespace
 
 std::string fitAnnouncement(const std::vector<TextPart>& parts, const TextMeasure& measure) {
+    // A character that spans two parts is read whole, not as the Windows-1252 bytes each part
+    // alone would give: the text as composed, when it fits.
+    const bool split = std::any_of(parts.begin(), parts.end(),
+                                   [](const TextPart& part) { return !isValidUtf8(part.text); });
+    if (std::string whole = joinParts(parts); split && isValidUtf8(whole) && measure.fits(whole))
+        return whole;
     std::vector<Piece> pieces;
     std::size_t longest = 0;
     for (const TextPart& part : parts) {
