@@ -277,15 +277,17 @@ void MastodonNetwork::loginStep() {
         verifyKept(generation);
 }
 
+void MastodonNetwork::loginFailed(const std::string& message, std::uint64_t generation) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!current(generation)) return;  // voided by a logout or a new login
+        storeStatus(STATUS_LOGIN_FAILED);
+    }
+    if (!aborted_) host_.showMessage(message);
+}
+
 void MastodonNetwork::openAuthorizePage(const std::string& server, std::uint64_t generation) {
-    const auto fail = [&](const std::string& message) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (!current(generation)) return;
-            storeStatus(STATUS_LOGIN_FAILED);
-        }
-        if (!aborted_) host_.showMessage(message);
-    };
+    const auto fail = [&](const std::string& message) { loginFailed(message, generation); };
     client_.setServer(server);
     const WebAnswer metadata = client_.authorizationServerMetadata();
     if (!metadata.carriedOut)
@@ -315,14 +317,7 @@ void MastodonNetwork::openAuthorizePage(const std::string& server, std::uint64_t
 }
 
 void MastodonNetwork::exchangeCode(const std::string& code, std::uint64_t generation) {
-    const auto fail = [&](const std::string& message) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (!current(generation)) return;
-            storeStatus(STATUS_LOGIN_FAILED);
-        }
-        if (!aborted_) host_.showMessage(message);
-    };
+    const auto fail = [&](const std::string& message) { loginFailed(message, generation); };
     MastodonKept kept = keptNow();
     if (!kept.registered()) return fail("Press Mastodon to log in first; then paste the code.");
     client_.setServer(kept.server);

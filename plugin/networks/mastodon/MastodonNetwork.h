@@ -80,6 +80,9 @@ class MastodonNetwork : public Network {
 
     void revokeStep();
     void loginStep();
+    // A login step of `generation` failed: "Login Failed" and a box saying why, unless the
+    // step was voided meanwhile or cut off by the release.
+    void loginFailed(const std::string& message, std::uint64_t generation);
     void openAuthorizePage(const std::string& server, std::uint64_t generation);
     void exchangeCode(const std::string& code, std::uint64_t generation);
     void verifyKept(std::uint64_t generation);
