@@ -45,6 +45,22 @@ std::int64_t Outbox::idleMillis(std::int64_t now, std::int64_t wallMs) const {
     return std::max<std::int64_t>({0, (holdUntil_ - now) * 1000, limitEndsAtMs_ - wallMs});
 }
 
+const char* StatusWords::of(PostDecision::Status status) const {
+    switch (status) {
+        case PostDecision::Status::TweetOk:
+            return ok;
+        case PostDecision::Status::NotAccepted:
+            return notAccepted;
+        case PostDecision::Status::TweetFailed:
+            return failed;
+        case PostDecision::Status::RateLimited:
+            return rateLimited;
+        case PostDecision::Status::LoginFailed:
+            break;
+    }
+    return loginFailed;
+}
+
 PostDecision Outbox::settle(std::uint64_t id, PostResult result, std::int64_t now,
                             std::int64_t limitEndsAtMs) {
     using Status = PostDecision::Status;

@@ -48,6 +48,17 @@ struct PostDecision {
     bool loginLost;  // the login must be given up; the text waits for the next one
 };
 
+// A network's words for a decision's status ("Tweet OK" on X, "Post OK" elsewhere).
+struct StatusWords {
+    const char* ok;
+    const char* notAccepted;
+    const char* failed;
+    const char* rateLimited;
+    const char* loginFailed;
+
+    const char* of(PostDecision::Status status) const;
+};
+
 // The texts waiting to be posted and the rules of a live set: which text goes next and when,
 // what an answer does to it, and what gives way when the queue is full. Knows nothing of the
 // host, the service or the clock: `now` is whole seconds on the worker's clock; a rate limit ends

@@ -33,6 +33,8 @@ const char STATUS_TWEET_OK[] = "Tweet OK";
 const char STATUS_NOT_ACCEPTED[] = "Tweet Not Accepted";
 const char STATUS_TWEET_FAILED[] = "Tweet Failed";
 const char STATUS_RATE_LIMITED[] = "Rate Limited";
+const StatusWords X_WORDS{STATUS_TWEET_OK, STATUS_NOT_ACCEPTED, STATUS_TWEET_FAILED,
+                          STATUS_RATE_LIMITED, STATUS_LOGIN_FAILED};
 
 const char ASK_OPEN_BROWSER[] =
     "Would you like to open your browser to enable this application in your twitter account?";
@@ -717,23 +719,7 @@ void CTrackpost::postQueuedTexts() {
             loginLost();
             return;
         }
-        switch (decision.status) {
-            case PostDecision::Status::TweetOk:
-                setStatus(STATUS_TWEET_OK);
-                break;
-            case PostDecision::Status::NotAccepted:
-                setStatus(STATUS_NOT_ACCEPTED);
-                break;
-            case PostDecision::Status::TweetFailed:
-                setStatus(STATUS_TWEET_FAILED);
-                break;
-            case PostDecision::Status::RateLimited:
-                setStatus(STATUS_RATE_LIMITED);
-                break;
-            case PostDecision::Status::LoginFailed:
-                setStatus(STATUS_LOGIN_FAILED);
-                break;
-        }
+        setStatus(X_WORDS.of(decision.status));
         if (decision.showBox) showPostFailure(result);
     }
 }
