@@ -102,7 +102,8 @@ CTrackpost::CTrackpost()
       tokenForgotten(false),
       pacing(new SteadyPacing()),
       xPacing(pacing->lane()),
-      mastodon(new MastodonNetwork(*this, pacing->lane())) {}
+      mastodon(new MastodonNetwork(*this, pacing->lane())),
+      bluesky(new BlueskyNetwork(*this, pacing->lane())) {}
 
 CTrackpost::~CTrackpost() {
     stopWorker();
@@ -584,6 +585,11 @@ std::optional<std::string> CTrackpost::askInput(const std::string& text, const s
     return dialogs->askInput(text, PLUGIN_NAME, value);
 }
 
+std::optional<std::string> CTrackpost::askSecret(const std::string& text) {
+    if (!dialogs) return std::nullopt;
+    return dialogs->getSecret(text, PLUGIN_NAME);
+}
+
 bool CTrackpost::showRequest(const std::string& text) {
     return showRequest(text, PLUGIN_NAME);
 }
@@ -635,7 +641,10 @@ void CTrackpost::startWorker() {
     deck = DeckIdentity();
     deckWorker.start(*pacing, running, [this] { return deckPass(); });
     xWorker.start(*xPacing, running, [this] { return xPass(); });
-    mastodonWorker.start(mastodon->pacing(), running, [this] { return mastodon->pass(); });
+    const std::vector<Network*> others = networks();
+    for (std::size_t i = 0; i < others.size(); ++i)
+        networkWorkers[i].start(others[i]->pacing(), running,
+                                [network = others[i]] { return network->pass(); });
 }
 
 void CTrackpost::stopWorker() {
@@ -647,10 +656,12 @@ void CTrackpost::stopWorker() {
     // A post under way may finish, but a stalled one must not hold the host until the stall limit.
     const auto deadline = std::chrono::steady_clock::now() + RELEASE_GRACE;
     if (!xWorker.endedBy(deadline)) client.abortTransfers();
-    if (!mastodonWorker.endedBy(deadline)) mastodon->abortTransfers();
+    const std::vector<Network*> others = networks();
+    for (std::size_t i = 0; i < others.size(); ++i)
+        if (!networkWorkers[i].endedBy(deadline)) others[i]->abortTransfers();
     deckWorker.join();
     xWorker.join();
-    mastodonWorker.join();
+    for (PassThread& worker : networkWorkers) worker.join();
     client.allowTransfers();  // for a later load of the same object
     for (Network* network : networks()) network->allowTransfers();
 }

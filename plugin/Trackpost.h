@@ -17,6 +17,7 @@
 #include "AnnounceRule.h"
 #include "Dialogs.h"
 #include "HostVariables.h"
+#include "BlueskyNetwork.h"
 #include "MastodonNetwork.h"
 #include "Network.h"
 #include "Outbox.h"
@@ -105,6 +106,7 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     // What the networks ask of the plug-in.
     void showMessage(const std::string& text) override;
     std::optional<std::string> askInput(const std::string& text, const std::string& value) override;
+    std::optional<std::string> askSecret(const std::string& text) override;
     bool showRequest(const std::string& text) override;
     void pinsGoTo(Network& network) override;
     void openLoginPage(const std::string& url) override;
@@ -114,7 +116,7 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     // logged in (then X's queue waits for its login, as it always has).
     bool xTakesTexts();
     // Every network beside X, in the order of their parameters.
-    std::vector<Network*> networks() { return {mastodon.get()}; }
+    std::vector<Network*> networks() { return {mastodon.get(), bluesky.get()}; }
 
     // Brackets each host call into the plug-in: host variables changed meanwhile, or during the
     // call, are handed to the host on its thread.
@@ -212,7 +214,7 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     std::atomic<bool> running;
     PassThread deckWorker;
     PassThread xWorker;
-    PassThread mastodonWorker;
+    PassThread networkWorkers[2];  // one per network beside X, in their order
 
     std::int32_t authValue;
     std::int32_t pinValue;
@@ -245,6 +247,7 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     std::unique_ptr<TrackpostDialogs> dialogs;  // chosen at load
     HostVariables hostVariables;
     std::unique_ptr<MastodonNetwork> mastodon;
+    std::unique_ptr<BlueskyNetwork> bluesky;
     // The login begun last, which the PIN button serves: X's when null. Set as the login begins,
     // on the host's thread, so a press right after never races the page's opening.
     std::atomic<Network*> pinTaker{nullptr};

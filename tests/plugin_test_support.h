@@ -302,6 +302,7 @@ class CTrackpostTestAccess {
         p.pacing = std::move(pacing);
         p.xPacing = p.pacing->lane();
         p.mastodon->usePacing(p.pacing->lane());
+        p.bluesky->usePacing(p.pacing->lane());
     }
     static std::vector<std::string> outbox(CTrackpost& p) {
         std::lock_guard<std::mutex> guard(p.textLock);
@@ -319,6 +320,7 @@ class CTrackpostTestAccess {
     }
     static bool loggedIn(CTrackpost& p) { return p.loggedIn; }
     static MastodonNetwork& mastodon(CTrackpost& p) { return *p.mastodon; }
+    static BlueskyNetwork& bluesky(CTrackpost& p) { return *p.bluesky; }
     static void mastodonQueue(CTrackpost& p, const std::string& text) {
         p.mastodon->queueTyped(text);
     }

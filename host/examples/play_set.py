@@ -4,13 +4,15 @@
 Starts the sandbox on a free loopback port, then runs spinforge-sim once per script given with
 --run, with the plug-in's dialogs on the terminal: it answers the plug-in's questions on the
 simulator's standard input, approves the application on the sandbox's authorize pages (X's and
-Mastodon's) as a browser would, and types the PIN or code they show. Afterwards it prints the
+Mastodon's) as a browser would, types the PIN or code they show, and gives Bluesky the test
+account's handle and app password. Afterwards it prints the
 sandbox's timelines and checks them against the expected posts. Exit status 0 only when exactly
 the expected posts arrived on each network, in order, and every run went as its checks say.
 """
 
 import argparse
 import http.client
+import json
 import os
 import queue
 import re
@@ -34,12 +36,18 @@ ASK_PIN = "Enter PIN"
 ASK_TWEET = "Please enter your tweet"
 ASK_SERVER = "Your Mastodon server"
 ASK_CODE = "Paste the code that your Mastodon server shows"
+ASK_HANDLE = "Your Bluesky handle"
+ASK_APP_PASSWORD = "An app password for Trackpost"
 X_PAGE = "https://api.twitter.com/"
 MASTODON_SERVER = "mastodon.social"
+with open(os.path.join(SANDBOX, "credentials.json"), encoding="utf-8") as f:
+    BLUESKY = json.load(f)["bluesky"]
+# The networks beside X: name, where its timeline is, its host variable.
+OTHER_NETWORKS = (("Mastodon", MASTODON_SERVER, "$trackpost_mastodon"),
+                  ("Bluesky", BLUESKY["entryway"], "$trackpost_bluesky"))
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 TITLE_READ = re.compile(r"plug-in reads the track's title: '(.*)'$")
-AUTH_VARIABLE = re.compile(r"\] host variable \$trackpost_auth = (.*)$")
-MASTODON_VARIABLE = re.compile(r"\] host variable \$trackpost_mastodon = (.*)$")
+HOST_VARIABLE = re.compile(r"\] host variable (\$trackpost_\w+) = (.*)$")
 RUN_TIMEOUT = 120
 
 # The demo's set: a first evening with the login by PIN, and a second that restores it.
@@ -64,8 +72,7 @@ class SimRun:
         self.code_asked = False
         self.prompts = []
         self.statuses = []
-        self.auth_values = []   # the host variable $trackpost_auth as the host was told it
-        self.mastodon_values = []
+        self.variables = {}     # host variable -> its values as the host was told them
         self.title_reads = []   # (epoch seconds, title): the plug-in began composing
         self.problems = []
         env = dict(os.environ, TRACKPOST_DIALOGS="terminal",
@@ -95,12 +102,9 @@ class SimRun:
         m = STATUS_LINE.search(line)
         if m:
             self.statuses.append(m.group(1))
-        m = AUTH_VARIABLE.search(line)
+        m = HOST_VARIABLE.search(line)
         if m:
-            self.auth_values.append(m.group(1))
-        m = MASTODON_VARIABLE.search(line)
-        if m:
-            self.mastodon_values.append(m.group(1))
+            self.variables.setdefault(m.group(1), []).append(m.group(2))
         m = TITLE_READ.search(line)
         if m:
             self.title_reads.append((when, m.group(1)))
@@ -119,6 +123,11 @@ class SimRun:
                 self.answer(self.code)
         elif text.startswith(ASK_SERVER):
             self.answer(MASTODON_SERVER)
+        elif text.startswith(ASK_HANDLE):
+            self.answer("@" + BLUESKY["handle"])
+        elif text.startswith(ASK_APP_PASSWORD):
+            say("  (the DJ pastes the app password made for Trackpost)")
+            self.answer(BLUESKY["app_password"])
         elif text.startswith(ASK_CODE):
             if self.code is None:
                 say("  (the DJ waits for the server's page to show the code)")
@@ -187,10 +196,10 @@ def main():
     ap.add_argument("--typed", action="append", metavar="TEXT",
                     help="what the DJ types when asked for a tweet, in order")
     ap.add_argument("--expect", help="the expected tweets, one per line, in order")
-    ap.add_argument("--mastodon-expect", metavar="FILE",
-                    help="the expected posts at %s, as --expect (default: not checked, but "
-                         "for the demo's set, which posts --expect's texts there too)"
-                         % MASTODON_SERVER)
+    for name, host, _ in OTHER_NETWORKS:
+        ap.add_argument("--%s-expect" % name.lower(), metavar="FILE",
+                        help="the expected posts at %s, as --expect (default: not checked, but "
+                             "for the demo's set, which posts --expect's texts there too)" % host)
     ap.add_argument("--restored", action="store_true",
                     help="runs after the first must restore the login without any question")
     ap.add_argument("--wrap", metavar="COMMAND",
@@ -202,7 +211,9 @@ def main():
         args.run, args.restored = DEMO_RUNS, True
         args.typed = args.typed or DEMO_TYPED
         args.expect = args.expect or DEMO_EXPECT
-        args.mastodon_expect = args.mastodon_expect or args.expect
+        for name, _, _ in OTHER_NETWORKS:
+            key = "%s_expect" % name.lower()
+            setattr(args, key, getattr(args, key) or args.expect)
     if args.expect is None:
         ap.error("--expect is needed with --run")
 
@@ -229,8 +240,8 @@ def main():
                     problems.append("run %d asked the DJ: %s" % (n, run.prompts))
                 # What proves it is the host's variable: a status such as "Logged In" may be
                 # replaced by the post's before anyone sees it.
-                for name, values in (("$trackpost_auth", run.auth_values),
-                                     ("$trackpost_mastodon", run.mastodon_values)):
+                for name in ["$trackpost_auth"] + [v for _, _, v in OTHER_NETWORKS]:
+                    values = run.variables.get(name, [])
                     if "1" not in values:
                         problems.append("run %d did not restore a login (%s: %s)"
                                         % (n, name, " -> ".join(values)))
@@ -243,7 +254,7 @@ def main():
                     delays.append((t["stored_at"] - starts[-1]) * 1000)
     finally:
         tweets = sandbox.timeline()
-        statuses = sandbox.timeline(host=MASTODON_SERVER)
+        others = {name: sandbox.timeline(host=host) for name, host, _ in OTHER_NETWORKS}
         calls = [e for e in sandbox.log() if e["method"] != "CONNECT"]
         sandbox.stop()
 
@@ -265,13 +276,15 @@ def main():
     if got != expected:
         problems.append("the timeline differs from the expected tweets:\n    expected %r\n    got      %r"
                         % (expected, got))
-    say("=== the Mastodon timeline at %s" % MASTODON_SERVER)
-    for t in statuses:
-        say("  %s  %s" % (time.strftime("%H:%M:%S", time.localtime(t["stored_at"])), t["text"]))
-    got = [t["text"] for t in statuses]
-    if args.mastodon_expect and got != read_lines(args.mastodon_expect):
-        problems.append("the Mastodon timeline differs from the expected posts:\n"
-                        "    expected %r\n    got      %r" % (read_lines(args.mastodon_expect), got))
+    for name, host, _ in OTHER_NETWORKS:
+        say("=== the %s timeline at %s" % (name, host))
+        for t in others[name]:
+            say("  %s  %s" % (time.strftime("%H:%M:%S", time.localtime(t["stored_at"])), t["text"]))
+        got = [t["text"] for t in others[name]]
+        expect = getattr(args, "%s_expect" % name.lower())
+        if expect and got != read_lines(expect):
+            problems.append("the %s timeline differs from the expected posts:\n"
+                            "    expected %r\n    got      %r" % (name, read_lines(expect), got))
     if delays:
         say("composition to tweet stored: median %.1f ms, max %.1f ms over %d tweets"
             % (statistics.median(delays), max(delays), len(delays)))

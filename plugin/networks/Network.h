@@ -22,6 +22,8 @@ class NetworkHost {
     // Nothing on cancel.
     virtual std::optional<std::string> askInput(const std::string& text,
                                                 const std::string& value) = 0;
+    // A masked box, its answer never shown; nothing on cancel.
+    virtual std::optional<std::string> askSecret(const std::string& text) = 0;
     virtual bool showRequest(const std::string& text) = 0;
     // A login of `network` begins: the PIN button goes to it from now on.
     virtual void pinsGoTo(Network& network) = 0;

@@ -13,15 +13,11 @@ namespace {
 const char STATUS_NOT_LOGGED_IN[] = "Not Logged In";
 const char STATUS_LOGGED_IN[] = "Logged In";
 const char STATUS_LOGIN_FAILED[] = "Login Failed";
+const char EMPTY_POST[] = "An empty post can't be sent: the template gave no text.";
 const StatusWords WORDS{"Post OK", "Post Not Accepted", "Post Failed", "Rate Limited",
                         STATUS_LOGIN_FAILED};
 
 }  // namespace
-
-std::string answerReason(const WebAnswer& answer, const std::string& errorText) {
-    if (!answer.carriedOut) return answer.error;
-    return errorText.empty() ? "HTTP status " + std::to_string(answer.status) : errorText;
-}
 
 QueuedNetwork::QueuedNetwork(NetworkHost& host, std::unique_ptr<WorkerPacing> pacing,
                              const NetworkIdentity& identity)
@@ -205,7 +201,8 @@ void QueuedNetwork::postDueTexts() {
             if (!current(generation)) return;  // logged out meanwhile: the queue went with it
             decision = outbox_.settle(id, sent.result, pacing_->now(), sent.limitEndsAtMs);
             if (decision.loginLost) {
-                lost = lostLoginMessage();
+                lost = place() + " no longer takes the login of " + account() + ": press " +
+                       identity_.name + " to log in again. The posts wait for it.";
                 loggedIn_ = false;
                 host_.setHostVariable(identity_.variable, false);
                 forgetLogin();
@@ -218,6 +215,36 @@ void QueuedNetwork::postDueTexts() {
         }
         if (decision.showBox) showPostFailure(sent);
     }
+}
+
+void QueuedNetwork::showPostFailure(const Sent& sent) {
+    std::string where;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        where = place();
+    }
+    const WebAnswer& answer = sent.answer;
+    switch (sent.result) {
+        case PostResult::Failed:
+            host_.showMessage(where + " could not be reached: " + answer.error);
+            break;
+        case PostResult::Unsendable:
+            host_.showMessage(EMPTY_POST);
+            break;
+        case PostResult::AccountBlocked:
+            host_.showMessage(where + " refuses every post of this account: " + reason(answer));
+            break;
+        default:
+            host_.showMessage(where + " can't take posts at the moment (HTTP status " +
+                              std::to_string(answer.status) + "). They wait and are sent again.");
+            break;
+    }
+}
+
+std::string QueuedNetwork::reason(const WebAnswer& answer) {
+    if (!answer.carriedOut) return answer.error;
+    const std::string text = errorText(answer);
+    return text.empty() ? "HTTP status " + std::to_string(answer.status) : text;
 }
 
 // ---------------------------------------------------------------------------------------------

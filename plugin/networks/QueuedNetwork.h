@@ -87,9 +87,12 @@ class QueuedNetwork : public Network {
     virtual Sent post(std::uint64_t id, const std::string& text) = 0;
     // Under lock_: the server no longer takes the login; forget what can't work again.
     virtual void forgetLogin() = 0;
-    // The box after a lost login, and after the first failure of an outage.
-    virtual std::string lostLoginMessage() = 0;
-    virtual void showPostFailure(const Sent& sent) = 0;
+    // Under lock_, for the boxes: where the posts go ("Mastodon (mastodon.social)") and whose
+    // login it is ("@dj@mastodon.social").
+    virtual std::string place() = 0;
+    virtual std::string account() = 0;
+    // The server's reason in an answer's body, "" when it gives none.
+    virtual std::string errorText(const WebAnswer& answer) = 0;
 
     // For the network's steps --------------------------------------------------------------
     // Under lock_: a new login or a logout; every step begun before is voided.
@@ -122,8 +125,13 @@ class QueuedNetwork : public Network {
 
     std::mutex lock_;
 
+    // The server's reason, else the HTTP status, else why no answer came.
+    std::string reason(const WebAnswer& answer);
+
   private:
     void postDueTexts();
+    // The box after the first failure of an outage or a refusal.
+    void showPostFailure(const Sent& sent);
 
     NetworkHost& host_;
     std::unique_ptr<WorkerPacing> pacing_;
@@ -147,8 +155,5 @@ class QueuedNetwork : public Network {
     std::atomic<bool> aborted_{false};  // cut off by the plug-in's release: not news for the user
     std::uint64_t loadNonce_ = 0;
 };
-
-// The server's reason in an answer's error text, else its HTTP status, else why nothing came.
-std::string answerReason(const WebAnswer& answer, const std::string& errorText);
 
 #endif

@@ -1,58 +1,27 @@
 #include "MastodonKept.h"
 
+#include <algorithm>
 #include <cctype>
-#include <nlohmann/json.hpp>
 
+#include "KeptBlock.h"
 #include "TextBlanks.h"
 
 std::string MastodonKept::toBlock(std::size_t capacity) const {
-    const nlohmann::json kept = {{"server", server},
-                                 {"client_id", clientId},
-                                 {"client_secret", clientSecret},
-                                 {"token", token},
-                                 {"account", account}};
-    std::string text = kept.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return text.size() < capacity ? text : std::string();
+    return keptBlockText({{"server", server},
+                          {"client_id", clientId},
+                          {"client_secret", clientSecret},
+                          {"token", token},
+                          {"account", account}},
+                         capacity);
 }
 
 MastodonKept MastodonKept::fromBlock(std::string_view block) {
-    const std::string_view text = block.substr(0, block.find('\0'));
-    const nlohmann::json kept = nlohmann::json::parse(text, nullptr, false);
-    MastodonKept out;
-    if (!kept.is_object()) return out;
-    const auto field = [&](const char* name) {
-        const auto it = kept.find(name);
-        return it != kept.end() && it->is_string() ? it->get<std::string>() : std::string();
-    };
-    out.server = field("server");
-    out.clientId = field("client_id");
-    out.clientSecret = field("client_secret");
-    out.token = field("token");
-    out.account = field("account");
+    KeptFields kept = keptBlockFields(block);
+    MastodonKept out{kept["server"], kept["client_id"], kept["client_secret"], kept["token"],
+                     kept["account"]};
     if (!mastodonServer(out.server)) out = MastodonKept();  // not ours: nothing kept
     return out;
 }
-
-namespace {
-
-bool isHostName(std::string_view name) {
-    // Labels of letters, digits and inner hyphens, at least two of them, as DNS takes them.
-    if (name.empty() || name.size() > 253) return false;
-    std::size_t labels = 0;
-    for (std::size_t start = 0; start <= name.size();) {
-        const std::size_t dot = std::min(name.find('.', start), name.size());
-        const std::string_view label = name.substr(start, dot - start);
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-            return false;
-        for (const char c : label)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
-        ++labels;
-        start = dot + 1;
-    }
-    return labels >= 2;
-}
-
-}  // namespace
 
 std::optional<std::string> mastodonServer(std::string_view typed) {
     std::string text = trimBlanks(std::string(typed));

@@ -26,7 +26,6 @@ const char ASK_CODE[] = "Paste the code that your Mastodon server shows:";
 const char NOT_A_SERVER[] =
     "That is not the name of a server. Give your Mastodon server as mastodon.social or "
     "https://mastodon.social/.";
-const char EMPTY_POST[] = "An empty post can't be sent: the template gave no text.";
 
 const char APP_NAME[] = "Trackpost";
 const char APP_WEBSITE[] = "https://trackpost.org/";
@@ -41,10 +40,6 @@ std::string onServer(const std::string& server) {
 
 std::string handle(const MastodonKept& kept) {
     return "@" + kept.account + "@" + kept.server;
-}
-
-std::string reason(const WebAnswer& answer) {
-    return answerReason(answer, answerError(answer.body));
 }
 
 }  // namespace
@@ -282,30 +277,16 @@ void MastodonNetwork::forgetLogin() {
     storeKept(kept_);
 }
 
-std::string MastodonNetwork::lostLoginMessage() {
-    return onServer(kept_.server) + " no longer takes the login of " + handle(kept_) +
-           ": press Mastodon to log in again. The posts wait for it.";
+std::string MastodonNetwork::place() {
+    return onServer(kept_.server);
 }
 
-void MastodonNetwork::showPostFailure(const Sent& sent) {
-    const std::string server = keptNow().server;
-    const WebAnswer& answer = sent.answer;
-    switch (sent.result) {
-        case PostResult::Failed:
-            host().showMessage(onServer(server) + " could not be reached: " + answer.error);
-            break;
-        case PostResult::Unsendable:
-            host().showMessage(EMPTY_POST);
-            break;
-        case PostResult::AccountBlocked:
-            host().showMessage(onServer(server) +
-                               " refuses every post of this account: " + reason(answer));
-            break;
-        default:
-            host().showMessage(onServer(server) + " can't take posts at the moment (HTTP status " +
-                               std::to_string(answer.status) + "). They wait and are sent again.");
-            break;
-    }
+std::string MastodonNetwork::account() {
+    return handle(kept_);
+}
+
+std::string MastodonNetwork::errorText(const WebAnswer& answer) {
+    return answerError(answer.body);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -39,8 +39,9 @@ class MastodonNetwork : public QueuedNetwork {
     bool stepsWaiting() const override;
     Sent post(std::uint64_t id, const std::string& text) override;
     void forgetLogin() override;
-    std::string lostLoginMessage() override;
-    void showPostFailure(const Sent& sent) override;
+    std::string place() override;
+    std::string account() override;
+    std::string errorText(const WebAnswer& answer) override;
 
     void logout();
     void storeKept(const MastodonKept& kept);  // under lock_
