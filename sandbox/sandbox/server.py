@@ -14,7 +14,7 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, api2, clock, mastodon, oauth, pages, textcount
+from . import api, api2, clock, mastodon, modes, oauth, pages, textcount
 from .answers import Answer, html_answer, json_answer, json_bytes
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
@@ -643,12 +643,7 @@ def check_mode(mode):
     offset = mode["clock_offset"]
     if isinstance(offset, bool) or not isinstance(offset, (int, float)):
         raise ValueError("clock_offset must be a number of seconds")
-    limit = mode["rate_limit"]
-    if limit is not None:
-        if (not isinstance(limit, dict) or set(limit) != {"posts", "window"} or
-                not all(isinstance(v, (int, float)) and not isinstance(v, bool) and v > 0
-                        for v in limit.values()) or not isinstance(limit["posts"], int)):
-            raise ValueError("rate_limit must be null or {\"posts\": N, \"window\": SECONDS}")
+    modes.check_rate_limit(mode["rate_limit"], "rate_limit")
     if mode["account"] not in ACCOUNT_STATES:
         raise ValueError("account must be one of %s" % ", ".join(ACCOUNT_STATES))
     return mode
