@@ -304,6 +304,15 @@ def takedown(sb):
           r.error()[:2] == (400, "AccountTakedown") and sb.posts() == [], (p, r))
     sb.mode(account="ok")
     check("takedown lifted", sb.put(access, "3lbtakedown01", record("back")).status == 200)
+    check("bad bluesky modes refused", [sb.mode(**bad) for bad in (
+        {"account": "suspended"}, {"access_ttl": 0}, {"did_doc": "no"}, {"speed": 1},
+        {"rate_limit": {"posts": 1}})] == [400] * 5)
+    sb.mode(account="takendown", did_doc=False)
+    sb.admin("POST", "/__reset")
+    mode = json.loads(sb.admin("GET", "/__mode")[1])["bluesky"]
+    check("reset: normal bluesky mode", mode == {"black_hole": False, "rate_limit": None,
+                                                 "account": "ok", "access_ttl": 7200,
+                                                 "did_doc": True}, mode)
 
 
 def rate_limit(sb):
