@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "AnnounceRule.h"
+#include "BlueskyNetwork.h"
 #include "Dialogs.h"
 #include "HostVariables.h"
-#include "BlueskyNetwork.h"
 #include "MastodonNetwork.h"
 #include "Network.h"
 #include "Outbox.h"

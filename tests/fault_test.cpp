@@ -584,39 +584,76 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultInjection, ::testing::ValuesIn(CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
-// Mastodon's troubles, with X logged in beside it: X's posts stay on time, and Mastodon's wait
-// and go out once the trouble has passed, each once.
+// A network's troubles, with the other two logged in beside it: their posts stay on time, and
+// the troubled network's wait and go out once the trouble has passed, each once.
 
 const int MASTODON_ACCESS_ID = 24;
+const int BLUESKY_ACCESS_ID = 25;
 const char MASTODON[] = "mastodon.social";
-const char MASTODON_STATUS[] = "Mastodon Status";
-const char MASTODON_BOX[] = "Mastodon (mastodon.social)";
-// From the press to X's post stored while Mastodon is in trouble; X alone takes a fraction of it.
-const double X_ON_TIME_SECONDS = 3;
+const char BLUESKY[] = "bsky.social";
+// From the press to the healthy networks' posts stored while one is in trouble; alone they take
+// a fraction of it.
+const double ON_TIME_SECONDS = 3;
 
-struct MastodonFaultCase {
+// A network beside X as the table drives it.
+struct TroubledNetwork {
     const char* name;
-    Cause cause;  // Answer or Mode
-    nlohmann::json fault;
-    const char* status;  // Mastodon's, once the fault has struck
-    int boxes;           // about Mastodon
-    bool firstArrives;
-    Recovery recovery;  // None, ModeOff or NewLogin
-    double costSeconds = 0;
+    const char* timelineHost;  // where the sandbox lists its posts
+    const char* status;        // its status text's name
+    const char* box;           // how its boxes name it
+    const char* mode;          // its key of the sandbox's modes
+    nlohmann::json modeOff;    // its trouble ended
+    nlohmann::json (*onPosts)(nlohmann::json fault);
 };
 
-std::ostream& operator<<(std::ostream& out, const MastodonFaultCase& c) {
-    return out << c.name;
-}
-
-nlohmann::json onStatuses(nlohmann::json fault) {
+nlohmann::json onMastodonStatuses(nlohmann::json fault) {
     fault["host"] = MASTODON;
     fault["path"] = "/api/v1/statuses";
     return fault;
 }
 
-const MastodonFaultCase MASTODON_CASES[] = {
-    {"BlackHole",
+nlohmann::json onBlueskyRecords(nlohmann::json fault) {
+    fault["host"] = SandboxService::credentials().at("bluesky").at("pds");
+    fault["path"] = "/xrpc/com.atproto.repo.putRecord";
+    return fault;
+}
+
+const TroubledNetwork MASTODON_NETWORK{
+    "Mastodon",        MASTODON,
+    "Mastodon Status", "Mastodon (mastodon.social)",
+    "mastodon",        {{"black_hole", false}, {"account", "ok"}},
+    onMastodonStatuses};
+const TroubledNetwork BLUESKY_NETWORK{"Bluesky",        BLUESKY,
+                                      "Bluesky Status", "Bluesky",
+                                      "bluesky",        {{"black_hole", false}, {"account", "ok"}},
+                                      onBlueskyRecords};
+
+struct NetworkFaultCase {
+    const char* name;
+    const TroubledNetwork* network;
+    Cause cause;  // Answer or Mode
+    nlohmann::json fault;
+    const char* status;  // the network's, once the fault has struck
+    int boxes;           // about the network
+    bool firstArrives;
+    Recovery recovery;  // None, ModeOff or NewLogin
+    double costSeconds = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const NetworkFaultCase& c) {
+    return out << c.name;
+}
+
+const nlohmann::json MASTODON_LIMIT = {
+    {"status", 429}, {"body", R"({"error":"Too many requests"})"}, {"reset_in", 3}};
+const nlohmann::json BLUESKY_LIMIT = {
+    {"status", 429},
+    {"body", R"({"error":"RateLimitExceeded","message":"Rate Limit Exceeded"})"},
+    {"reset_in", 3}};
+
+const NetworkFaultCase NETWORK_CASES[] = {
+    {"MastodonBlackHole",
+     &MASTODON_NETWORK,
      Cause::Mode,
      {{"mastodon", {{"black_hole", true}}}},
      "Post Failed",
@@ -626,37 +663,71 @@ const MastodonFaultCase MASTODON_CASES[] = {
      POST_STALL_LIMIT_SECONDS},
     // Stored, its answer lost: the retry carries the same idempotency key and is not stored
     // again.
-    {"StallAfterStoringThePost", Cause::Answer, onStatuses({{"stall", 60}, {"stored", true}}),
-     "Post Failed", 1, true, Recovery::None, POST_STALL_LIMIT_SECONDS},
-    {"ServiceUnavailableOnce", Cause::Answer, onStatuses({{"status", 503}, {"body", ERROR_PAGE}}),
-     "Post Failed", 1, true, Recovery::None},
-    {"RateLimited", Cause::Answer,
-     onStatuses({{"status", 429}, {"body", R"({"error":"Too many requests"})"}, {"reset_in", 3}}),
+    {"MastodonStallAfterStoringThePost", &MASTODON_NETWORK, Cause::Answer,
+     onMastodonStatuses({{"stall", 60}, {"stored", true}}), "Post Failed", 1, true, Recovery::None,
+     POST_STALL_LIMIT_SECONDS},
+    {"MastodonServiceUnavailableOnce", &MASTODON_NETWORK, Cause::Answer,
+     onMastodonStatuses({{"status", 503}, {"body", ERROR_PAGE}}), "Post Failed", 1, true,
+     Recovery::None},
+    {"MastodonRateLimited", &MASTODON_NETWORK, Cause::Answer, onMastodonStatuses(MASTODON_LIMIT),
      "Rate Limited", 0, true, Recovery::None},
-    {"RevokedToken", Cause::Answer, onStatuses({{"revoke_token", true}}), "Login Failed", 1, true,
-     Recovery::NewLogin},
-    {"AccountDisabled",
+    {"MastodonRevokedToken", &MASTODON_NETWORK, Cause::Answer,
+     onMastodonStatuses({{"revoke_token", true}}), "Login Failed", 1, true, Recovery::NewLogin},
+    {"MastodonAccountDisabled",
+     &MASTODON_NETWORK,
      Cause::Mode,
      {{"mastodon", {{"account", "disabled"}}}},
      "Post Not Accepted",
      1,
      false,
      Recovery::ModeOff},
+
+    {"BlueskyBlackHole",
+     &BLUESKY_NETWORK,
+     Cause::Mode,
+     {{"bluesky", {{"black_hole", true}}}},
+     "Post Failed",
+     1,
+     true,
+     Recovery::ModeOff,
+     POST_STALL_LIMIT_SECONDS},
+    // Written, its answer lost: the retry writes the same record under the same key.
+    {"BlueskyStallAfterStoringThePost", &BLUESKY_NETWORK, Cause::Answer,
+     onBlueskyRecords({{"stall", 60}, {"stored", true}}), "Post Failed", 1, true, Recovery::None,
+     POST_STALL_LIMIT_SECONDS},
+    {"BlueskyServiceUnavailableOnce", &BLUESKY_NETWORK, Cause::Answer,
+     onBlueskyRecords({{"status", 503}, {"body", ERROR_PAGE}}), "Post Failed", 1, true,
+     Recovery::None},
+    {"BlueskyRateLimited", &BLUESKY_NETWORK, Cause::Answer, onBlueskyRecords(BLUESKY_LIMIT),
+     "Rate Limited", 0, true, Recovery::None},
+    // The session expires mid-set: refreshed and sent again, nothing to tell.
+    {"BlueskyExpiredSession", &BLUESKY_NETWORK, Cause::Answer,
+     onBlueskyRecords({{"expire_token", true}}), "Post OK", 0, true, Recovery::None},
+    {"BlueskyAccountTakenDown",
+     &BLUESKY_NETWORK,
+     Cause::Mode,
+     {{"bluesky", {{"account", "takendown"}}}},
+     "Post Not Accepted",
+     1,
+     false,
+     Recovery::ModeOff},
 };
 
-class MastodonFaults : public ::testing::TestWithParam<MastodonFaultCase> {
+class NetworkFaults : public ::testing::TestWithParam<NetworkFaultCase> {
   protected:
     void SetUp() override {
         ASSERT_GT(sandbox().port(), 0);
         ASSERT_TRUE(sandbox().reset());
         folder = fs::temp_directory_path() /
-                 ("trackpost-mastodon-fault-" + std::to_string(::getpid()) + "-" + GetParam().name);
+                 ("trackpost-network-fault-" + std::to_string(::getpid()) + "-" + GetParam().name);
         fs::remove_all(folder);
         fs::create_directories(folder);
         std::ofstream(folder / "state")
             << STATE_HEADER << "\n"
             << PLUGIN_KEY << " " << ACCESS_ID << " " << toHex(preIssuedBlock()) << "\n"
             << PLUGIN_KEY << " " << MASTODON_ACCESS_ID << " " << toHex(preIssuedMastodonBlock())
+            << "\n"
+            << PLUGIN_KEY << " " << BLUESKY_ACCESS_ID << " " << toHex(preIssuedBlueskyBlock())
             << "\n";
     }
     void TearDown() override { fs::remove_all(folder); }
@@ -667,9 +738,9 @@ class MastodonFaults : public ::testing::TestWithParam<MastodonFaultCase> {
                                         SandboxService::caFile());
     }
 
-    static std::vector<std::string> statuses() {
+    static std::vector<std::string> posts(const std::string& host) {
         std::vector<std::string> out;
-        for (const auto& s : sandbox().timeline(MASTODON)) out.push_back(s.at("text"));
+        for (const auto& s : sandbox().timeline(host)) out.push_back(s.at("text"));
         return out;
     }
 
@@ -689,14 +760,25 @@ class MastodonFaults : public ::testing::TestWithParam<MastodonFaultCase> {
         ASSERT_TRUE(run.send(code));
     }
 
-    // X's post of track `track`, pressed now: the seconds until the sandbox had it.
-    static double xPostSeconds(SimRun& run, int track) {
-        const std::size_t before = sandbox().timeline().size();
+    // The healthy networks' posts of track `track`, pressed now: the seconds until the sandbox
+    // had all of them.
+    double healthyPostsSeconds(SimRun& run, int track) {
+        std::vector<std::pair<std::string, std::size_t>> healthy{{"", 0}};  // X's
+        for (const char* host : {MASTODON, BLUESKY})
+            if (host != GetParam().network->timelineHost) healthy.push_back({host, 0});
+        for (auto& [host, before] : healthy)
+            before = host.empty() ? sandbox().timeline().size() : posts(host).size();
         EXPECT_TRUE(run.send("load " + std::to_string(track)));
         const auto pressed = SimProcess::Clock::now();
         EXPECT_TRUE(run.send("press Manual Tweet"));
-        const bool stored =
-            eventually([&] { return sandbox().timeline().size() > before; }, STEP_LIMIT, 5ms);
+        const bool stored = eventually(
+            [&] {
+                for (const auto& [host, before] : healthy)
+                    if ((host.empty() ? sandbox().timeline().size() : posts(host).size()) <= before)
+                        return false;
+                return true;
+            },
+            STEP_LIMIT, 5ms);
         EXPECT_TRUE(stored) << run.transcript();
         return stored ? std::chrono::duration<double>(SimProcess::Clock::now() - pressed).count()
                       : -1;
@@ -705,40 +787,41 @@ class MastodonFaults : public ::testing::TestWithParam<MastodonFaultCase> {
     fs::path folder;
 };
 
-TEST_P(MastodonFaults, XStaysOnTimeAndMastodonPostsEachTextOnceAfterwards) {
-    const MastodonFaultCase& c = GetParam();
+TEST_P(NetworkFaults, TheOthersStayOnTimeAndTheTroubledOnePostsEachTextOnceAfterwards) {
+    const NetworkFaultCase& c = GetParam();
+    const TroubledNetwork& network = *c.network;
     const auto run = launch();
     ASSERT_TRUE(run->waitStatus("Logged In")) << run->transcript();
-    ASSERT_TRUE(run->waitShown(MASTODON_STATUS, "Logged In")) << run->transcript();
+    for (const char* status : {"Mastodon Status", "Bluesky Status"})
+        ASSERT_TRUE(run->waitShown(status, "Logged In")) << run->transcript();
     if (c.cause == Cause::Mode) {
         ASSERT_TRUE(sandbox().setMode(c.fault));
     } else {
         ASSERT_TRUE(sandbox().queueFault(c.fault));
     }
 
-    const double first = xPostSeconds(*run, 1);
-    ASSERT_TRUE(run->waitShown(MASTODON_STATUS, c.status)) << run->transcript();
+    const double first = healthyPostsSeconds(*run, 1);
+    ASSERT_TRUE(run->waitShown(network.status, c.status)) << run->transcript();
     if (c.costSeconds > 0) {
         const double cost =
-            run->secondsFromCommandToStatus("press Manual Tweet", c.status, MASTODON_STATUS);
+            run->secondsFromCommandToStatus("press Manual Tweet", c.status, network.status);
         EXPECT_GE(cost, c.costSeconds - 1) << run->transcript();
         EXPECT_LE(cost, c.costSeconds + STALL_COST_SLACK_SECONDS) << run->transcript();
     }
-    // A second text while Mastodon's trouble lasts, or waits out its retry.
-    const double second = xPostSeconds(*run, 2);
-    std::printf("mastodon fault %-24s X posted in %.2f s and %.2f s\n", c.name, first, second);
+    // A second text while the trouble lasts, or waits out its retry.
+    const double second = healthyPostsSeconds(*run, 2);
+    std::printf("%-34s the others posted in %.2f s and %.2f s\n", c.name, first, second);
     for (const double took : {first, second}) {
         EXPECT_GE(took, 0) << run->transcript();
-        EXPECT_LE(took, X_ON_TIME_SECONDS) << run->transcript();
+        EXPECT_LE(took, ON_TIME_SECONDS) << run->transcript();
     }
     EXPECT_TRUE(
-        eventually([&] { return run->boxesAbout(MASTODON_BOX) >= c.boxes; }, STEP_LIMIT, 20ms))
+        eventually([&] { return run->boxesAbout(network.box) >= c.boxes; }, STEP_LIMIT, 20ms))
         << run->transcript();
 
     switch (c.recovery) {
         case Recovery::ModeOff:
-            ASSERT_TRUE(
-                sandbox().setMode({{"mastodon", {{"black_hole", false}, {"account", "ok"}}}}));
+            ASSERT_TRUE(sandbox().setMode({{network.mode, network.modeOff}}));
             break;
         case Recovery::NewLogin:
             logInToMastodon(*run);
@@ -750,16 +833,17 @@ TEST_P(MastodonFaults, XStaysOnTimeAndMastodonPostsEachTextOnceAfterwards) {
     if (c.firstArrives) expected.push_back(announcement(1));
     expected.push_back(announcement(2));
     if (!c.firstArrives) {
-        // Refused for good while the account was disabled: a later text goes out.
+        // Refused for good while the account was blocked: a later text goes out.
         ASSERT_TRUE(run->send("load 2"));
         ASSERT_TRUE(run->send("press Manual Tweet"));
         expected = {announcement(2)};
     }
-    EXPECT_TRUE(eventually([&] { return statuses() == expected; }, STEP_LIMIT, 20ms))
+    EXPECT_TRUE(
+        eventually([&] { return posts(network.timelineHost) == expected; }, STEP_LIMIT, 20ms))
         << run->transcript();
-    EXPECT_TRUE(run->waitShown(MASTODON_STATUS, "Post OK")) << run->transcript();
+    EXPECT_TRUE(run->waitShown(network.status, "Post OK")) << run->transcript();
     EXPECT_EQ(sandbox().timeline().size(), 2u) << "X posted each text once";
-    EXPECT_EQ(run->boxesAbout(MASTODON_BOX), c.boxes) << run->transcript();
+    EXPECT_EQ(run->boxesAbout(network.box), c.boxes) << run->transcript();
     EXPECT_EQ(triesBeforeTheirReset(), std::vector<std::string>{}) << run->transcript();
     const SimRun::Ending end = run->quit();
     EXPECT_EQ(end.exitCode, 0) << run->transcript();
@@ -767,7 +851,7 @@ TEST_P(MastodonFaults, XStaysOnTimeAndMastodonPostsEachTextOnceAfterwards) {
     EXPECT_LE(end.releaseSeconds, RELEASE_LIMIT_SECONDS) << run->transcript();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MastodonFaults, ::testing::ValuesIn(MASTODON_CASES),
+INSTANTIATE_TEST_SUITE_P(Cases, NetworkFaults, ::testing::ValuesIn(NETWORK_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -80,7 +80,7 @@ const char ASK_CODE[] = "Paste the code that your Mastodon server shows:";
 const char MASTODON_ON[] = "set $trackpost_mastodon 1";
 const char MASTODON_OFF[] = "set $trackpost_mastodon 0";
 
-static_assert(MASTODON_ACCESS_BLOCK_SIZE == MastodonNetwork::ACCESS_SIZE);
+static_assert(NETWORK_ACCESS_BLOCK_SIZE == MastodonNetwork::ACCESS_SIZE);
 
 class MastodonAgainstSandbox : public PluginAgainstSandbox {
   protected:
@@ -94,25 +94,12 @@ class MastodonAgainstSandbox : public PluginAgainstSandbox {
         return MastodonKept::fromBlock(std::string(
             host.storage<char>(MastodonNetwork::PARAM_ACCESS), MastodonNetwork::ACCESS_SIZE));
     }
-    // The statuses stored at `server`, oldest first.
     std::vector<std::string> statuses(const std::string& server = MASTODON) {
-        std::vector<std::string> out;
-        for (const auto& s : service().timeline(server)) out.push_back(s.at("text"));
-        return out;
+        return postsAt(server);
     }
     std::vector<nlohmann::json> mastodonRequests(const std::string& path,
                                                  const std::string& server = MASTODON) {
-        std::vector<nlohmann::json> out;
-        for (const auto& r : serviceRequests(service()))
-            if (r.at("url").get<std::string>().rfind("https://" + server + path, 0) == 0)
-                out.push_back(r);
-        return out;
-    }
-    bool hostWasTold(const std::string& command) {
-        ScriptedHost::refresh(*plugin);
-        std::lock_guard<std::mutex> guard(host.lock);
-        return std::find(host.commands.begin(), host.commands.end(), command) !=
-               host.commands.end();
+        return requestsTo(server, path);
     }
     std::string lastMastodonCommand() { return lastCommand("$trackpost_mastodon"); }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -94,6 +95,26 @@ class PluginAgainstSandbox : public LoadedPlugin {
         ScriptedHost::refresh(*plugin);
         std::lock_guard<std::mutex> guard(host.lock);
         return commandsAbout(host, variable).size();
+    }
+    bool hostWasTold(const std::string& command) {
+        ScriptedHost::refresh(*plugin);
+        std::lock_guard<std::mutex> guard(host.lock);
+        return std::find(host.commands.begin(), host.commands.end(), command) !=
+               host.commands.end();
+    }
+    // The posts stored at the network's server `host`, oldest first.
+    std::vector<std::string> postsAt(const std::string& host) {
+        std::vector<std::string> out;
+        for (const auto& post : service().timeline(host)) out.push_back(post.at("text"));
+        return out;
+    }
+    // The requests the sandbox answered at https://HOST/PATH..., in order.
+    std::vector<nlohmann::json> requestsTo(const std::string& host, const std::string& path) {
+        std::vector<nlohmann::json> out;
+        for (const auto& r : serviceRequests(service()))
+            if (r.at("url").get<std::string>().rfind("https://" + host + path, 0) == 0)
+                out.push_back(r);
+        return out;
     }
     void answerInputs(std::initializer_list<std::optional<std::string>> answers) {
         std::lock_guard<std::mutex> guard(user->lock);

@@ -321,6 +321,9 @@ class CTrackpostTestAccess {
     static bool loggedIn(CTrackpost& p) { return p.loggedIn; }
     static MastodonNetwork& mastodon(CTrackpost& p) { return *p.mastodon; }
     static BlueskyNetwork& bluesky(CTrackpost& p) { return *p.bluesky; }
+    static void blueskyQueue(CTrackpost& p, const std::string& text) {
+        p.bluesky->queueTyped(text);
+    }
     static void mastodonQueue(CTrackpost& p, const std::string& text) {
         p.mastodon->queueTyped(text);
     }

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
-"""The host simulator's memory over a long evening: 2,000 typed tweets posted one after another
-through the sandbox build of the plug-in, with the login restored from the host's kept values.
+"""The host simulator's memory over a long evening: 2,000 typed texts posted one after another
+through the sandbox build of the plug-in to X, Mastodon and Bluesky, with the logins restored
+from the host's kept values.
 
 Prints the simulator's resident memory as the posts go by and fails when it keeps growing after
-the first few hundred posts (caches and the allocator settle by then), or when a tweet is not
-stored."""
+the first few hundred posts (caches and the allocator settle by then), or when a post is not
+stored on every network."""
 
 import argparse
 import os
@@ -19,21 +20,25 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "sandbox"))
 
-from sandbox.harness import CA_FILE, SandboxProcess, write_kept_login  # noqa: E402
+from sandbox.harness import CA_FILE, CREDS, SandboxProcess, write_kept_login  # noqa: E402
 
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 SETTLED_AFTER = 500       # posts before the baseline is taken
 GROWTH_LIMIT_KB = 1024    # over the 1,500 later posts, a leak of 700 bytes a post shows
 LINE_TIMEOUT = 60
 BATCH = 100
+# Where each network's posts are listed: X's (None), then Mastodon's and Bluesky's servers.
+TIMELINES = (None, "mastodon.social", CREDS["bluesky"]["entryway"])
 
 
 def await_stored(sandbox, count):
     deadline = time.time() + LINE_TIMEOUT
-    while len(sandbox.timeline()) < count:
-        if time.time() > deadline:
-            raise RuntimeError("fewer than %d tweets stored after %d s" % (count, LINE_TIMEOUT))
-        time.sleep(0.05)
+    for host in TIMELINES:
+        while len(sandbox.timeline(host=host)) < count:
+            if time.time() > deadline:
+                raise RuntimeError("fewer than %d posts stored at %s after %d s"
+                                   % (count, host or "X", LINE_TIMEOUT))
+            time.sleep(0.05)
 
 
 def resident_kb(pid):
@@ -99,7 +104,8 @@ def main():
     try:
         with tempfile.TemporaryDirectory() as folder:
             state = os.path.join(folder, "state")
-            write_kept_login(state, os.path.splitext(os.path.basename(args.plugin))[0])
+            write_kept_login(state, os.path.splitext(os.path.basename(args.plugin))[0],
+                             mastodon=True, bluesky=True)
             sim = Simulator(args.sim, args.plugin, state, sandbox.port)
             try:
                 sim.await_status("Logged In", passing=("Not Logged In",))
@@ -114,7 +120,7 @@ def main():
                 took = time.time() - started
             finally:
                 code = sim.quit()
-        stored = len(sandbox.timeline())
+        stored = [len(sandbox.timeline(host=host)) for host in TIMELINES]
     finally:
         sandbox.stop()
 
@@ -122,13 +128,14 @@ def main():
           ", ".join("%d: %d KiB" % s for s in samples))
     baseline = max(kb for n, kb in samples if n <= SETTLED_AFTER)
     growth = samples[-1][1] - baseline
-    print("%d posts in %.1f s; after post %d: %+d KiB against the highest of the first %d"
+    print("%d posts on each network in %.1f s; after post %d: %+d KiB against the highest of the first %d"
           % (args.posts, took, samples[-1][0], growth, SETTLED_AFTER))
     problems = []
     if code != 0:
         problems.append("spinforge-sim exited with %s" % code)
-    if stored != args.posts:
-        problems.append("%d tweets stored, not %d" % (stored, args.posts))
+    for host, count in zip(TIMELINES, stored):
+        if count != args.posts:
+            problems.append("%d posts stored at %s, not %d" % (count, host or "X", args.posts))
     if growth > GROWTH_LIMIT_KB:
         problems.append("memory grew by %d KiB after post %d" % (growth, SETTLED_AFTER))
     for p in problems:

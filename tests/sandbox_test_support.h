@@ -198,9 +198,11 @@ inline std::string preIssuedBlock() {
     return accessBlock(creds.at("access_token"), creds.at("access_token_secret"));
 }
 
+// The size of a kept block of each network beside X, which holds a JSON object.
+inline constexpr std::size_t NETWORK_ACCESS_BLOCK_SIZE = 1024;
+
 // The plug-in's kept Mastodon login with the sandbox's pre-registered app and pre-issued token, as
-// the host keeps it: a JSON object in a block of 1024 bytes.
-inline constexpr std::size_t MASTODON_ACCESS_BLOCK_SIZE = 1024;
+// the host keeps it.
 
 inline std::string preIssuedMastodonBlock() {
     const auto& m = SandboxService::credentials().at("mastodon");
@@ -209,7 +211,21 @@ inline std::string preIssuedMastodonBlock() {
                                  {"client_secret", m.at("client_secret")},
                                  {"token", m.at("access_token")},
                                  {"account", "djsandbox"}};
-    std::string block(MASTODON_ACCESS_BLOCK_SIZE, '\0');
+    std::string block(NETWORK_ACCESS_BLOCK_SIZE, '\0');
+    const std::string text = kept.dump();
+    block.replace(0, text.size(), text);
+    return block;
+}
+
+// The plug-in's kept Bluesky login of the sandbox's test account with its app password, as the
+// host keeps it.
+inline std::string preIssuedBlueskyBlock() {
+    const auto& b = SandboxService::credentials().at("bluesky");
+    const nlohmann::json kept = {{"handle", b.at("handle")},
+                                 {"did", b.at("did")},
+                                 {"pds", b.at("pds")},
+                                 {"app_password", b.at("app_password")}};
+    std::string block(NETWORK_ACCESS_BLOCK_SIZE, '\0');
     const std::string text = kept.dump();
     block.replace(0, text.size(), text);
     return block;

@@ -19,18 +19,20 @@ CA_FILE = os.path.join(CERTS, "ca.pem")
 SERVICE_HOST = "api.twitter.com"
 
 # The simulator's state file, and where the plug-in keeps its logins in it: X's access block of
-# 256 bytes, the token from the start and its secret from the middle; Mastodon's of 1024 bytes, a
-# JSON object.
+# 256 bytes, the token from the start and its secret from the middle; Mastodon's and Bluesky's of
+# 1024 bytes, a JSON object each.
 SIM_STATE_HEADER = "# spinforge-sim kept values: plug-in, parameter id, bytes in hex"
 ACCESS_ID = 10
 ACCESS_SIZE = 256
 MASTODON_ACCESS_ID = 24
-MASTODON_ACCESS_SIZE = 1024
+NETWORK_ACCESS_SIZE = 1024
+BLUESKY_ACCESS_ID = 25
 
 
-def write_kept_login(path, plugin="TrackpostSandbox", mastodon=False):
+def write_kept_login(path, plugin="TrackpostSandbox", mastodon=False, bluesky=False):
     """A simulator state file in which the plug-in has kept the sandbox's pre-issued token, so
-    it starts logged in; with `mastodon`, logged in to mastodon.social too."""
+    it starts logged in; with `mastodon`, logged in to mastodon.social too, with `bluesky` to the
+    Bluesky test account by its app password."""
     block = bytearray(ACCESS_SIZE)
     key, secret = CREDS["access_token"].encode(), CREDS["access_token_secret"].encode()
     block[:len(key)] = key
@@ -42,7 +44,13 @@ def write_kept_login(path, plugin="TrackpostSandbox", mastodon=False):
                            "client_secret": m["client_secret"], "token": m["access_token"],
                            "account": "djsandbox"}).encode()
         lines.append("%s %d %s" % (plugin, MASTODON_ACCESS_ID,
-                                   kept.ljust(MASTODON_ACCESS_SIZE, b"\0").hex()))
+                                   kept.ljust(NETWORK_ACCESS_SIZE, b"\0").hex()))
+    if bluesky:
+        b = CREDS["bluesky"]
+        kept = json.dumps({"handle": b["handle"], "did": b["did"], "pds": b["pds"],
+                           "app_password": b["app_password"]}).encode()
+        lines.append("%s %d %s" % (plugin, BLUESKY_ACCESS_ID,
+                                   kept.ljust(NETWORK_ACCESS_SIZE, b"\0").hex()))
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -7,8 +7,7 @@
 
 std::string BlueskyKept::toBlock(std::size_t capacity) const {
     return keptBlockText(
-        {{"handle", handle}, {"did", did}, {"pds", pds}, {"app_password", appPassword}},
-        capacity);
+        {{"handle", handle}, {"did", did}, {"pds", pds}, {"app_password", appPassword}}, capacity);
 }
 
 BlueskyKept BlueskyKept::fromBlock(std::string_view block) {

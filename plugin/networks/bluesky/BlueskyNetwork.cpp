@@ -162,8 +162,8 @@ void BlueskyNetwork::loginSteps() {
 }
 
 void BlueskyNetwork::logIn(const Credentials& credentials, bool kept, std::uint64_t generation) {
-    const WebAnswer answer = client_.createSession(BlueskyClient::ENTRYWAY, credentials.handle,
-                                                   credentials.appPassword);
+    const WebAnswer answer =
+        client_.createSession(BlueskyClient::ENTRYWAY, credentials.handle, credentials.appPassword);
     BlueskySession session;
     if (madeSession(answer, BlueskyClient::ENTRYWAY, session)) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -245,8 +245,8 @@ WebAnswer BlueskyNetwork::putWithSession(const std::string& rkey, const std::str
 
 BlueskyNetwork::Sent BlueskyNetwork::post(std::uint64_t id, const std::string& text) {
     if (record_.first != id)
-        record_ = {id, postRecord(text, rfc3339Millis(pacing().wallMillis()), {},
-                                  recordFacets(text))};
+        record_ = {id,
+                   postRecord(text, rfc3339Millis(pacing().wallMillis()), {}, recordFacets(text))};
     Sent sent;
     sent.answer = putWithSession(recordKey(id), record_.second);
     sent.result = blueskyVerdict(sent.answer).result;
