@@ -20,15 +20,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "sandbox"))
 
-from sandbox.harness import CA_FILE, CREDS, SandboxProcess, write_kept_login  # noqa: E402
+from sandbox.harness import CA_FILE, TIMELINES, SandboxProcess, write_kept_login  # noqa: E402
 
 STATUS_LINE = re.compile(r"\] Status: '(.*)'$")
 SETTLED_AFTER = 500       # posts before the baseline is taken
 GROWTH_LIMIT_KB = 1024    # over the 1,500 later posts, a leak of 700 bytes a post shows
 LINE_TIMEOUT = 60
 BATCH = 100
-# Where each network's posts are listed: X's (None), then Mastodon's and Bluesky's servers.
-TIMELINES = (None, "mastodon.social", CREDS["bluesky"]["entryway"])
 
 
 def await_stored(sandbox, count):

@@ -17,6 +17,9 @@ from .server import CERTS, HERE, load_credentials
 CREDS = load_credentials()
 CA_FILE = os.path.join(CERTS, "ca.pem")
 SERVICE_HOST = "api.twitter.com"
+# Where each network's posts are listed (SandboxProcess.timeline's `host`): X's, Mastodon's,
+# Bluesky's.
+TIMELINES = (None, "mastodon.social", CREDS["bluesky"]["entryway"])
 
 # The simulator's state file, and where the plug-in keeps its logins in it: X's access block of
 # 256 bytes, the token from the start and its secret from the middle; Mastodon's and Bluesky's of
