@@ -254,10 +254,14 @@ TEST(BlueskyFit, WithinBothLimitsAndNoLinkOrTagCut) {
 
 TEST(BlueskyFit, CutToFitKeepsLinksAndTagsWhole) {
     const BlueskyMeasure measure;
-    for (std::size_t pad = 280; pad < 300; pad += 3) {
+    for (std::size_t pad = 250; pad < 300; pad += 3) {
         for (const std::string& tail :
-             {std::string(" https://example.com/abcdefghijklmnop"), std::string(" #abcdefghijklmn"),
-              std::string(" example.com/abcdefghijk."), std::string(" $ABC and more")}) {
+             {std::string(" https://example.com/abcdefghijklmnopqrstuvwxyz"),
+              std::string(" #abcdefghijklmn"), std::string(" example.com/abcdefghijk."),
+              std::string(" $ABC and more"),
+              // longer than X's reading: a tag past an apostrophe, a path of CJK
+              std::string(" #rock'n'roll-forever"),
+              std::string(u8" https://example.com/\u65e5\u672c\u8a9e\u306e\u66f2")}) {
             const std::string text = std::string(pad, 'z') + tail;
             const std::string fitted = cutToFit(text, measure);
             EXPECT_TRUE(measure.fits(fitted)) << text;
