@@ -26,8 +26,9 @@ bool marks(std::string_view marked, BlueskyFacet::Kind kind, const std::string& 
     if (kind == BlueskyFacet::Kind::Link)
         return marked == value ||
                (startsWith(value, "https://") && "https://" + std::string(marked) == value);
-    if (startsWith(value, "$")) return upper(std::string(marked)) == value;
-    return (startsWith(marked, "#") && marked.substr(1) == value) ||
+    // A tag's value may begin with "$" too ("#$"): either reading will do.
+    const bool cashtag = startsWith(value, "$") && upper(std::string(marked)) == value;
+    return cashtag || (startsWith(marked, "#") && marked.substr(1) == value) ||
            (startsWith(marked, u8"\uff03") && marked.substr(3) == value);
 }
 

@@ -75,7 +75,7 @@ const char* const ORACLE_TEXTS[] = {
     u8"line\n#tag\t#tab\u3000#ideographic\u00a0#nbsp",
     u8"#tag.com example.com#frag https://x.com/#tag #a(example.com) example.com/($ABC)",
     // cashtags
-    u8"$AAPL $tsla. ($GOOG) $ABCDEF $A1 $1A $ab\u2019s x$ABC",
+    u8"$AAPL $tsla. ($GOOG) $ABCDEF $A1 $1A $ab\u2019s x$ABC #$ #$ab #$5 #\u20ac",
     // CJK, emoji, combining marks
     u8"\u65e5\u672c\u8a9e\u306e\u30bf\u30a4\u30c8\u30eb example.com \u65e5\u672cexample.com",
     u8"\U0001f1ef\U0001f1f5\U0001f1e9\U0001f1ea "
