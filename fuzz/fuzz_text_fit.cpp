@@ -1,6 +1,8 @@
 // Counting and fitting any bytes: template words and fields from the input, fitted to X's limit,
-// to a Mastodon server's and to small limits (also with estimates of cuts that are wrong); never a
-// crash, the result always fits and is valid UTF-8, a text that fits comes back whole.
+// to a Mastodon server's, to Bluesky's and to small limits (also with estimates of cuts that are
+// wrong); never a crash, the result always fits and is valid UTF-8, a text that fits comes back
+// whole.
+#include "BlueskyText.h"
 #include "Fitting.h"
 #include "MastodonLength.h"
 #include "TagRepair.h"
@@ -48,10 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ByteMeasure small(limitField.size() * 7 % 300);
     const MisleadingByteMeasure misleading(limitField.size() * 5 % 300);
     const MastodonMeasure mastodon(limitField.size() * 3 % 300);
+    const BlueskyMeasure bluesky;
     for (const TextMeasure* measure :
          {static_cast<const TextMeasure*>(&x), static_cast<const TextMeasure*>(&small),
-          static_cast<const TextMeasure*>(&misleading),
-          static_cast<const TextMeasure*>(&mastodon)}) {
+          static_cast<const TextMeasure*>(&misleading), static_cast<const TextMeasure*>(&mastodon),
+          static_cast<const TextMeasure*>(&bluesky)}) {
         const std::string fitted = fitAnnouncement(parts, *measure);
         checkFits(fitted, *measure);
         if (isValidUtf8(joined) && measure->fits(joined)) FUZZ_CHECK(fitted == joined);

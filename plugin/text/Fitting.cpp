@@ -36,7 +36,7 @@ bool ellipsisJoins(const TextLayout& layout, LinkRules rules, const TextSpan& li
 // included, and where a "…" would join no link.
 std::vector<CutPoint> cutPoints(const TextLayout& layout, LinkRules rules) {
     std::vector<TextSpan> whole = layout.links;
-    const std::vector<TextSpan> tags = findTags(layout.codePoints);
+    const std::vector<TextSpan> tags = findTags(layout.codePoints, rules);
     whole.insert(whole.end(), tags.begin(), tags.end());
     for (const Mention& mention : layout.mentions) whole.push_back({mention.begin, mention.end});
     std::sort(whole.begin(), whole.end(),

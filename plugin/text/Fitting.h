@@ -10,9 +10,9 @@
 #include "TextPart.h"
 
 // Fitting a text to a network's limit. Cuts fall between grapheme clusters and never inside a
-// link, a #tag or (on Mastodon) a mention; what is cut ends in "…". Both results are valid UTF-8
-// (bytes that are not are read as Windows-1252) and fit `measure`'s limit whenever it is at
-// least 1.
+// link or a #tag (as the network reads them) or, on Mastodon, a mention; what is cut ends in "…".
+// Both results are valid UTF-8 (bytes that are not are read as Windows-1252) and fit `measure`'s
+// limit whenever it is at least 1.
 
 // An announcement whole when it fits; else its fields cut, the longest first, to the most
 // characters each that fit (so none goes below 8 while another can still give); only when the

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "BlueskyText.h"
 #include "TopLevelDomains.h"
 #include "Utf8.h"
 
@@ -460,6 +461,7 @@ std::size_t dottedRunEnd(std::u32string_view text, std::size_t i, bool (*isChar)
 }  // namespace
 
 std::vector<TextSpan> findLinks(std::u32string_view text, LinkRules rules) {
+    if (rules == LinkRules::Bluesky) return blueskySpans(text, BlueskyFacet::Kind::Link);
     const LinkDialect& d = rules == LinkRules::Mastodon ? MASTODON_LINKS : X_LINKS;
     std::vector<TextSpan> links;
     const std::vector<std::size_t> runEnds = labelRunEnds(text);
@@ -476,7 +478,8 @@ std::vector<TextSpan> findLinks(std::u32string_view text, LinkRules rules) {
     return links;
 }
 
-std::vector<TextSpan> findTags(std::u32string_view text) {
+std::vector<TextSpan> findTags(std::u32string_view text, LinkRules rules) {
+    if (rules == LinkRules::Bluesky) return blueskySpans(text, BlueskyFacet::Kind::Tag);
     std::vector<TextSpan> tags;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '#' && text[i] != 0xFF03) continue;
@@ -520,7 +523,8 @@ TextLayout layOut(std::string_view text, LinkRules rules) {
     OffsetText decoded = decodeUtf8WithOffsets(text);
     TextLayout layout{std::move(decoded.codePoints), std::move(decoded.offsets), {}, {}, {}};
     layout.links = findLinks(layout.codePoints, rules);
-    layout.bounds = clusterBounds(layout.codePoints);
+    layout.bounds = rules == LinkRules::Bluesky ? blueskyClusterBounds(layout.codePoints)
+                                                : clusterBounds(layout.codePoints);
     if (rules == LinkRules::Mastodon) layout.mentions = findMentions(layout.codePoints);
     return layout;
 }

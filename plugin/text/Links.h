@@ -12,9 +12,10 @@ struct TextSpan {
     std::size_t end;
 };
 
-// Whose reading of links: X's published text library's, or a Mastodon server's (the same domains,
-// but only after "http://" or "https://", and wider paths and queries).
-enum class LinkRules { X, Mastodon };
+// Whose reading of links: X's published text library's, a Mastodon server's (the same domains,
+// but only after "http://" or "https://", and wider paths and queries), or Bluesky's client
+// library's (links and tags as findBlueskyFacets finds them).
+enum class LinkRules { X, Mastodon, Bluesky };
 
 // The links in `text` as `rules` find them: http(s) addresses and, for X, bare domains, whose
 // top-level domain is known, with port, path and query, trailing punctuation left out. In order,
@@ -35,7 +36,8 @@ std::vector<Mention> findMentions(std::u32string_view text);
 
 // A text read once for what counting and cutting it need: its code points with the byte offset of
 // each (the text's size last), its links (as `rules` find them; with Mastodon's, its mentions too)
-// and where its grapheme clusters begin (its size last).
+// and where its grapheme clusters begin (its size last; with Bluesky's rules, Indic conjuncts
+// whole).
 struct TextLayout {
     std::u32string codePoints;
     std::vector<std::size_t> offsets;
@@ -45,7 +47,8 @@ struct TextLayout {
 };
 TextLayout layOut(std::string_view text, LinkRules rules = LinkRules::X);
 
-// The #tags in `text`: "#" after no letter or digit, then letters, marks, digits and "_".
-std::vector<TextSpan> findTags(std::u32string_view text);
+// The #tags in `text`: "#" after no letter or digit, then letters, marks, digits and "_"; with
+// Bluesky's rules, its tags and cashtags.
+std::vector<TextSpan> findTags(std::u32string_view text, LinkRules rules = LinkRules::X);
 
 #endif
