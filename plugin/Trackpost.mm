@@ -47,23 +47,12 @@ class AppKitDialogs : public TrackpostDialogs {
 
     std::optional<std::string> askInput(const std::string& text, const std::string& headline,
                                         const std::string& defaultValue) override {
-        @autoreleasepool {
-            NSAlert* alert = newAlert(toNSString(headline), toNSString(text), @"OK", @"Cancel");
-            NSTextField* field = [[NSTextField alloc] initWithFrame:NSMakeRect(0, 0, 200, 24)];
-            [[field cell] setUsesSingleLineMode:YES];
-            [[field cell] setWraps:NO];
-            [[field cell] setScrollable:YES];
-            [field setStringValue:toNSString(defaultValue)];
-            [alert setAccessoryView:field];
-            // Typing goes to the field at once: the user pastes the PIN without clicking first.
-            [[alert window] setInitialFirstResponder:field];
-            std::optional<std::string> answer;
-            if ([alert runModal] == NSAlertFirstButtonReturn)
-                answer = fromNSString([field stringValue]);
-            [field release];
-            [alert release];
-            return answer;
-        }
+        return askField(text, headline, defaultValue, false);
+    }
+
+    std::optional<std::string> getSecret(const std::string& text,
+                                         const std::string& headline) override {
+        return askField(text, headline, "", true);
     }
 
     bool showRequest(const std::string& text, const std::string& headline) override {
@@ -84,6 +73,32 @@ class AppKitDialogs : public TrackpostDialogs {
             dispatch_async(dispatch_get_main_queue(), ^{
               [[NSWorkspace sharedWorkspace] openURL:address];
             });
+        }
+    }
+
+  private:
+    // An alert with a text field below its text, filled with `defaultValue`; a secure field,
+    // which shows bullets, when `masked`.
+    static std::optional<std::string> askField(const std::string& text, const std::string& headline,
+                                               const std::string& defaultValue, bool masked) {
+        @autoreleasepool {
+            NSAlert* alert = newAlert(toNSString(headline), toNSString(text), @"OK", @"Cancel");
+            const NSRect frame = NSMakeRect(0, 0, 200, 24);
+            NSTextField* field = masked ? [[NSSecureTextField alloc] initWithFrame:frame]
+                                        : [[NSTextField alloc] initWithFrame:frame];
+            [[field cell] setUsesSingleLineMode:YES];
+            [[field cell] setWraps:NO];
+            [[field cell] setScrollable:YES];
+            [field setStringValue:toNSString(defaultValue)];
+            [alert setAccessoryView:field];
+            // Typing goes to the field at once: the user pastes the PIN without clicking first.
+            [[alert window] setInitialFirstResponder:field];
+            std::optional<std::string> answer;
+            if ([alert runModal] == NSAlertFirstButtonReturn)
+                answer = fromNSString([field stringValue]);
+            [field release];
+            [alert release];
+            return answer;
         }
     }
 };

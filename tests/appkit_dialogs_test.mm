@@ -38,6 +38,7 @@ struct Box {
     bool key = false;                      // it has the keyboard
     std::map<std::string, Point> buttons;  // centres in the screen's X coordinates, by title
     std::optional<Point> field;            // the text field, if there is one
+    bool secure = false;                   // the field shows bullets for what is typed
     bool editing = false;                  // the field has the keyboard
     std::string fieldText;
     std::vector<std::string> texts;  // everything else the box says
@@ -74,8 +75,16 @@ void describe(NSView* view, NSWindow* window, Box& box) {
         NSTextField* field = (NSTextField*)view;
         if ([field isEditable]) {
             box.field = centreOnScreen(view);
-            NSText* editor = [window fieldEditor:NO forObject:field];
-            box.editing = editor != nil && [window firstResponder] == editor;
+            box.secure = [field isKindOfClass:[NSSecureTextField class]] &&
+                         [(NSSecureTextField*)field echosBullets];
+            // The editor is the one that has the keyboard for this field: the window's shared
+            // field editor, or for a secure field one of its own.
+            NSResponder* responder = [window firstResponder];
+            NSText* editor =
+                [responder isKindOfClass:[NSText class]] && [(NSText*)responder delegate] == field
+                    ? (NSText*)responder
+                    : nil;
+            box.editing = editor != nil;
             box.fieldText = utf8(box.editing ? [editor string] : [field stringValue]);
         } else if ([[field stringValue] length] > 0) {
             box.texts.push_back(utf8([field stringValue]));
@@ -288,12 +297,51 @@ TEST(AppKitDialogs, InputIsTheFieldOnOkAndTheDefaultOnCancel) {
                 std::string error = user.awaitBox("OK");
                 if (error.empty() && user.box.fieldText != c.defaultValue)
                     error = "the field starts with \"" + user.box.fieldText + "\"";
+                if (error.empty() && user.box.secure) error = "the field hides its text";
                 if (error.empty() && (c.erase || !c.typed.empty()))
                     error = user.editField(c.erase, c.typed, c.shown);
                 if (error.empty()) error = user.screenshot(std::string("appkit-input-") + c.name);
                 return error.empty() ? user.press(c.button) : error;
             },
             report);
+        EXPECT_EQ(report, "");
+        EXPECT_EQ(answer, c.answer);
+    }
+}
+
+TEST(AppKitDialogs, SecretIsTheSecureFieldOnOkAndNothingOnCancel) {
+    struct Case {
+        const char* name;
+        std::string typed;
+        const char* button;
+        std::optional<std::string> answer;
+    };
+    const std::string secret = "pa55 wörd € x";
+    const Case cases[] = {
+        {"typed", secret, "OK", secret},
+        {"empty", "", "OK", ""},
+        {"cancelled", secret, "Cancel", std::nullopt},
+    };
+    const std::unique_ptr<TrackpostDialogs> dialogs = makePlatformDialogs();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string report;
+        const std::optional<std::string> answer =
+            answered([&] { return dialogs->getSecret("Enter your app password", "Trackpost"); },
+                     [&c] {
+                         User user;
+                         std::string error = user.awaitBox("OK");
+                         if (error.empty() && !user.box.field) error = "the box has no text field";
+                         if (error.empty() && !user.box.secure) error = "the field shows its text";
+                         if (error.empty() && !user.box.fieldText.empty())
+                             error = "the field starts with \"" + user.box.fieldText + "\"";
+                         if (error.empty() && !c.typed.empty())
+                             error = user.editField(false, c.typed, c.typed);
+                         if (error.empty())
+                             error = user.screenshot(std::string("appkit-secret-") + c.name);
+                         return error.empty() ? user.press(c.button) : error;
+                     },
+                     report);
         EXPECT_EQ(report, "");
         EXPECT_EQ(answer, c.answer);
     }

@@ -101,6 +101,29 @@ TEST(DesktopDialogsOnXvfb, InputIsTheFieldOnOkAndTheDefaultOnCancel) {
     }
 }
 
+// The hidden entry starts empty; what is typed comes back on OK, nothing on cancel.
+TEST(DesktopDialogsOnXvfb, SecretIsTheHiddenFieldOnOkAndNothingOnCancel) {
+    const std::string secret = "pa55 wörd € x";
+    const struct {
+        const char* name;
+        Answer answer;
+        std::optional<std::string> result;
+    } cases[] = {
+        {"typed", {secret, {}, "Return"}, secret},
+        {"empty", {std::nullopt, {}, "Return"}, ""},
+        {"cancelled", {secret, {}, "Escape"}, std::nullopt},
+    };
+    DesktopDialogs dialogs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string headline = std::string("Trackpost secret ") + c.name;
+        const std::optional<std::string> result =
+            whileAnswering([&] { return dialogs.getSecret("Enter your app password", headline); },
+                           headline, c.answer, std::string("zenity-secret-") + c.name);
+        EXPECT_EQ(result, c.result);
+    }
+}
+
 // The worker's error report: the call is back before the box is there, and the box stays until
 // the user closes it.
 TEST(DesktopDialogsOnXvfb, MessageReturnsAtOnceAndItsBoxAppears) {

@@ -33,6 +33,14 @@ std::string readAll(int fd) {
     return out;
 }
 
+// Whether the pointer is at (x, y) now.
+bool pointerAt(int x, int y) {
+    std::string shell;
+    if (!run({"xdotool", "getmouselocation", "--shell"}, &shell)) return false;
+    return shell.find("X=" + std::to_string(x) + "\nY=" + std::to_string(y) + "\n") !=
+           std::string::npos;
+}
+
 }  // namespace
 
 bool run(const std::vector<std::string>& args, std::string* printed, int seconds) {
@@ -75,7 +83,9 @@ bool run(const std::vector<std::string>& args, std::string* printed, int seconds
 }
 
 bool click(int x, int y) {
-    if (!run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)}))
+    // --sync waits for the pointer to move, for seconds when it is already there.
+    if (!pointerAt(x, y) &&
+        !run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)}))
         return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!run({"xdotool", "mousedown", "1"})) return false;

@@ -1,8 +1,12 @@
 // The three ways the plug-in talks to the user: lines on a terminal (through pipes), the
 // desktop's boxes (through stand-in programs first on PATH), and the choice between them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -168,6 +172,30 @@ TEST(TerminalDialogs, InputIsTheTypedLineOrTheDefaultAtEndOfInput) {
     }
 }
 
+// Piped answers, as the host's scripts give them: the line is the secret, and nothing of it is
+// printed.
+TEST(TerminalDialogs, SecretIsTheTypedLineAndNeverShown) {
+    struct Case {
+        std::optional<std::string> typed;
+        std::optional<std::string> answer;
+    };
+    const Case cases[] = {
+        {"hunter2\n", "hunter2"},
+        {"  pa55 wörd €  \r\n", "  pa55 wörd €  "},
+        {"\n", ""},
+        {"last line unterminated", "last line unterminated"},
+        {std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        TerminalRig rig;
+        if (c.typed) rig.type(*c.typed);
+        rig.endInput();
+        EXPECT_EQ(rig->getSecret("Enter your app password", "Trackpost"), c.answer)
+            << c.typed.value_or("<end of input>");
+        EXPECT_EQ(rig.shown(), "Trackpost: Enter your app password\n");
+    }
+}
+
 TEST(TerminalDialogs, PromptsShowTheHeadlineAndAnyDefault) {
     TerminalRig rig;
     rig.type("a\nb\n");
@@ -184,10 +212,11 @@ TEST(TerminalDialogs, PromptsShowTheHeadlineAndAnyDefault) {
 
 TEST(TerminalDialogs, EachAnswerTakesExactlyOneLine) {
     TerminalRig rig;
-    rig.type("first\nyes\nsecond\nhost command\n");
+    rig.type("first\nyes\nsecret\nsecond\nhost command\n");
     EXPECT_EQ(rig->getInput("1", "Trackpost", ""), "first");
     EXPECT_TRUE(rig->showRequest("2", "Trackpost"));
-    EXPECT_EQ(rig->getInput("3", "Trackpost", "d"), "second");
+    EXPECT_EQ(rig->getSecret("3", "Trackpost"), "secret");
+    EXPECT_EQ(rig->getInput("4", "Trackpost", "d"), "second");
     EXPECT_EQ(rig.nextInputLine(), "host command\n");
 }
 
@@ -235,6 +264,111 @@ TEST(TerminalDialogs, MessageGoesOutWhileAQuestionAwaitsItsAnswer) {
     host.join();
     message.wait();
     EXPECT_EQ(answer, "1234567");
+}
+
+// A TerminalDialogs on a pseudo-terminal, prompts and answers both on its terminal side, as on
+// the DJ's console; the test is the user at the other side.
+class PtyRig {
+  public:
+    PtyRig() {
+        user = posix_openpt(O_RDWR | O_NOCTTY);
+        if (user < 0 || grantpt(user) != 0 || unlockpt(user) != 0) std::abort();
+        terminal = open(ptsname(user), O_RDWR | O_NOCTTY);
+        if (terminal < 0) std::abort();
+        in = fdopen(terminal, "r");
+        out = fdopen(dup(terminal), "w");
+        dialogs.emplace(in, out);
+    }
+    ~PtyRig() {
+        hangUp();
+        fclose(in);
+        fclose(out);
+    }
+    PtyRig(const PtyRig&) = delete;
+    PtyRig& operator=(const PtyRig&) = delete;
+
+    TerminalDialogs* operator->() { return &*dialogs; }
+
+    void type(const std::string& s) {
+        if (write(user, s.data(), s.size()) != static_cast<ssize_t>(s.size())) std::abort();
+    }
+    // Everything the terminal has shown since the last call, up to and including `until`; what
+    // was shown so far when it does not come within a few seconds.
+    std::string shownUntil(const std::string& until) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (pending.find(until) == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{user, POLLIN, 0};
+            if (poll(&ready, 1, 50) <= 0) continue;
+            char chunk[256];
+            const ssize_t n = read(user, chunk, sizeof chunk);
+            if (n > 0) pending.append(chunk, static_cast<size_t>(n));
+        }
+        const size_t end = pending.find(until);
+        const size_t taken = end == std::string::npos ? pending.size() : end + until.size();
+        std::string shown = pending.substr(0, taken);
+        pending.erase(0, taken);
+        return shown;
+    }
+    tcflag_t localModes() const {
+        termios modes{};
+        tcgetattr(terminal, &modes);
+        return modes.c_lflag;
+    }
+    // The user's side goes away: a read still waiting on the terminal ends.
+    void hangUp() {
+        if (user >= 0) close(user);
+        user = -1;
+    }
+
+  private:
+    int user = -1;
+    int terminal = -1;
+    FILE* in = nullptr;
+    FILE* out = nullptr;
+    std::string pending;
+    std::optional<TerminalDialogs> dialogs;
+};
+
+// On a terminal the secret is not echoed as it is typed, only the line's end is; the echo is back
+// for the next question, whether the secret came or the user ended the input with Ctrl-D.
+TEST(TerminalDialogs, SecretOnATerminalIsNotEchoedAndTheEchoComesBack) {
+    struct Case {
+        const char* name;
+        std::string typed;
+        std::optional<std::string> answer;
+        std::string echoed;
+    };
+    const Case cases[] = {
+        {"typed", "hunter2 wörd\n", "hunter2 wörd", "\r\n"},
+        {"empty", "\n", "", "\r\n"},
+        {"ended", "\x04", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyRig rig;
+        const tcflag_t before = rig.localModes();
+        ASSERT_TRUE(before & ECHO) << "a fresh terminal echoes";
+        auto answers = std::async(std::launch::async, [&rig] {
+            std::optional<std::string> secret =
+                rig->getSecret("Enter your app password", "Trackpost");
+            return std::make_pair(secret, rig->getInput("Template", "Trackpost", ""));
+        });
+        // The echo is off by the time the prompt shows.
+        EXPECT_EQ(rig.shownUntil("\r\n"), "Trackpost: Enter your app password\r\n");
+        rig.type(c.typed);
+        EXPECT_EQ(rig.shownUntil("Trackpost: Template\r\n"), c.echoed + "Trackpost: Template\r\n");
+        rig.type("visible\n");
+        EXPECT_EQ(rig.shownUntil("\r\n"), "visible\r\n");
+        if (answers.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the questions still wait for their answers";
+            rig.hangUp();
+        }
+        const auto [secret, next] = answers.get();
+        EXPECT_EQ(secret, c.answer);
+        EXPECT_EQ(next, "visible");
+        EXPECT_EQ(rig.localModes(), before);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -338,6 +472,10 @@ TEST_F(DesktopDialogsTest, TextsArriveVerbatimAsSeparateArguments) {
               (std::vector<std::string>{"--entry", "--title=Trackpost", "--text=" + AWKWARD_TEXT,
                                         "--entry-text=a \"default\" <with> & stuff",
                                         "--ok-label=OK", "--cancel-label=Cancel"}));
+    dialogs.getSecret(AWKWARD_TEXT, "Trackpost");
+    EXPECT_EQ(argsOf("zenity"),
+              (std::vector<std::string>{"--entry", "--title=Trackpost", "--text=" + AWKWARD_TEXT,
+                                        "--hide-text", "--ok-label=OK", "--cancel-label=Cancel"}));
 }
 
 TEST_F(DesktopDialogsTest, RequestIsYesExactlyOnExitZero) {
@@ -350,7 +488,7 @@ TEST_F(DesktopDialogsTest, RequestIsYesExactlyOnExitZero) {
     }
 }
 
-TEST_F(DesktopDialogsTest, InputIsThePrintedLineOnOkElseTheDefault) {
+TEST_F(DesktopDialogsTest, EntryIsThePrintedLineOnOkElseTheDefaultOrNothing) {
     struct Case {
         const char* exitCode;
         std::string printed;
@@ -373,19 +511,22 @@ TEST_F(DesktopDialogsTest, InputIsThePrintedLineOnOkElseTheDefault) {
         ScopedEnv printed("FAKE_STDOUT", c.printed);
         EXPECT_EQ(dialogs.getInput("PIN", "Trackpost", "default"), c.answer)
             << c.exitCode << " " << c.printed.substr(0, 40);
-        EXPECT_EQ(dialogs.askInput("PIN", "Trackpost", "default").has_value(),
-                  std::string(c.exitCode) == "0")
+        const bool ok = std::string(c.exitCode) == "0";
+        EXPECT_EQ(dialogs.askInput("PIN", "Trackpost", "default").has_value(), ok)
             << "a cancel is told apart from the default confirmed";
+        EXPECT_EQ(dialogs.getSecret("Password", "Trackpost"),
+                  ok ? std::optional<std::string>(c.answer) : std::nullopt);
     }
 }
 
-TEST_F(DesktopDialogsTest, MissingProgramsMeanNoAndTheDefault) {
+TEST_F(DesktopDialogsTest, MissingProgramsMeanNoTheDefaultAndNothing) {
     fs::remove(dir / "zenity");
     fs::remove(dir / "xdg-open");
     ScopedEnv path("PATH", dir.string());
     DesktopDialogs dialogs;
     EXPECT_FALSE(dialogs.showRequest("Log out?", "Trackpost"));
     EXPECT_EQ(dialogs.getInput("PIN", "Trackpost", "default"), "default");
+    EXPECT_EQ(dialogs.getSecret("Password", "Trackpost"), std::nullopt);
     dialogs.showMessage("nobody sees this", "Trackpost");
     dialogs.openURL("https://example.com/");
 }

@@ -266,12 +266,12 @@ class ScriptedDialogs : public TrackpostDialogs {
     // Recorded as "getInput"; an unscripted box is cancelled.
     std::optional<std::string> askInput(const std::string& text, const std::string& headline,
                                         const std::string& defaultValue) override {
-        std::lock_guard<std::mutex> guard(script_->lock);
-        script_->calls.push_back({"getInput", text, headline, defaultValue});
-        if (script_->inputs.empty()) return std::nullopt;
-        std::optional<std::string> answer = script_->inputs.front();
-        script_->inputs.pop_front();
-        return answer;
+        return nextInput({"getInput", text, headline, defaultValue});
+    }
+    // Answered from the same inputs; the record holds no value, as a secret is never shown.
+    std::optional<std::string> getSecret(const std::string& text,
+                                         const std::string& headline) override {
+        return nextInput({"getSecret", text, headline, ""});
     }
     bool showRequest(const std::string& text, const std::string& headline) override {
         std::lock_guard<std::mutex> guard(script_->lock);
@@ -292,6 +292,15 @@ class ScriptedDialogs : public TrackpostDialogs {
     }
 
   private:
+    std::optional<std::string> nextInput(Call call) {
+        std::lock_guard<std::mutex> guard(script_->lock);
+        script_->calls.push_back(std::move(call));
+        if (script_->inputs.empty()) return std::nullopt;
+        std::optional<std::string> answer = script_->inputs.front();
+        script_->inputs.pop_front();
+        return answer;
+    }
+
     std::shared_ptr<Script> script_;
 };
 

@@ -6,8 +6,8 @@
 #include <string>
 
 // How the plug-in reaches the user beyond the host's own buttons: a message box, a text-input
-// box, a yes/no question and the default browser. One realisation per desktop, chosen at load.
-// Strings are UTF-8; the headline is the plug-in's name.
+// box (plain or masked), a yes/no question and the default browser. One realisation per desktop,
+// chosen at load. Strings are UTF-8; the headline is the plug-in's name.
 class TrackpostDialogs {
   public:
     virtual ~TrackpostDialogs() = default;
@@ -23,6 +23,10 @@ class TrackpostDialogs {
                          const std::string& defaultValue) {
         return askInput(text, headline, defaultValue).value_or(defaultValue);
     }
+    // Modal, an empty box whose text is never shown: what the user confirmed (possibly empty), or
+    // nothing on cancel. The answer is never echoed, logged or passed on a command line.
+    virtual std::optional<std::string> getSecret(const std::string& text,
+                                                 const std::string& headline) = 0;
     // Modal: true exactly when the user chose "Yes".
     virtual bool showRequest(const std::string& text, const std::string& headline) = 0;
     // Hands the address to the user's browser without waiting for it.

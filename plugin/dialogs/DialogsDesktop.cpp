@@ -141,17 +141,28 @@ void DesktopDialogs::showMessage(const std::string& text, const std::string& hea
     startUnwaited(args);
 }
 
-std::optional<std::string> DesktopDialogs::askInput(const std::string& text,
+std::optional<std::string> DesktopDialogs::askEntry(const std::string& text,
                                                     const std::string& headline,
-                                                    const std::string& defaultValue) {
+                                                    const std::string& defaultValue, bool masked) {
     reapEnded();
     std::vector<std::string> args = boxArgs("--entry", headline, text);
-    args.insert(args.end(),
-                {"--entry-text=" + defaultValue, "--ok-label=OK", "--cancel-label=Cancel"});
+    args.push_back(masked ? "--hide-text" : "--entry-text=" + defaultValue);
+    args.insert(args.end(), {"--ok-label=OK", "--cancel-label=Cancel"});
     std::string printed;
     if (!runBox(args, &printed)) return std::nullopt;
     if (!printed.empty() && printed.back() == '\n') printed.pop_back();
     return printed;
+}
+
+std::optional<std::string> DesktopDialogs::askInput(const std::string& text,
+                                                    const std::string& headline,
+                                                    const std::string& defaultValue) {
+    return askEntry(text, headline, defaultValue, false);
+}
+
+std::optional<std::string> DesktopDialogs::getSecret(const std::string& text,
+                                                     const std::string& headline) {
+    return askEntry(text, headline, "", true);
 }
 
 bool DesktopDialogs::showRequest(const std::string& text, const std::string& headline) {

@@ -22,10 +22,16 @@ class DesktopDialogs : public TrackpostDialogs {
     void showMessage(const std::string& text, const std::string& headline) override;
     std::optional<std::string> askInput(const std::string& text, const std::string& headline,
                                         const std::string& defaultValue) override;
+    std::optional<std::string> getSecret(const std::string& text,
+                                         const std::string& headline) override;
     bool showRequest(const std::string& text, const std::string& headline) override;
     void openURL(const std::string& url) override;
 
   private:
+    // The entry box: filled with `defaultValue`, or empty and hiding what is typed when `masked`.
+    // The answer comes back through zenity's output, never through an argument.
+    std::optional<std::string> askEntry(const std::string& text, const std::string& headline,
+                                        const std::string& defaultValue, bool masked);
     // Starts a child nobody waits for now; a later call or the destructor reaps it.
     void startUnwaited(const std::vector<std::string>& args);
     void reapEnded();

@@ -1,6 +1,10 @@
 #include "DialogsTerminal.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <optional>
 
 #include "TextBlanks.h"
 
@@ -20,6 +24,30 @@ bool meansYes(const std::string& answer) {
     const std::string word = lowerAscii(trimBlanks(answer));
     return word == "y" || word == "yes";
 }
+
+// Turns the terminal's echo off for its lifetime, when the stream is a terminal; the line's end
+// is still echoed, so the next output starts on a line of its own. Both changes take effect at
+// once, without flushing: what is typed ahead belongs to the host's next commands.
+class EchoOff {
+  public:
+    explicit EchoOff(FILE* stream) : fd(fileno(stream)) {
+        if (fd < 0 || !isatty(fd) || tcgetattr(fd, &saved) != 0) return;
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        changed = tcsetattr(fd, TCSANOW, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (changed) tcsetattr(fd, TCSANOW, &saved);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    int fd;
+    termios saved{};
+    bool changed = false;
+};
 
 }  // namespace
 
@@ -53,16 +81,28 @@ void TerminalDialogs::showMessage(const std::string& text, const std::string& he
     writeLine(headline + ": " + text);
 }
 
-std::optional<std::string> TerminalDialogs::askInput(const std::string& text,
-                                                     const std::string& headline,
-                                                     const std::string& defaultValue) {
+std::optional<std::string> TerminalDialogs::ask(const std::string& prompt, bool masked) {
     std::lock_guard<std::mutex> guard(questionLock);
-    std::string prompt = headline + ": " + text;
-    if (!defaultValue.empty()) prompt += " [" + defaultValue + "]";
+    std::optional<EchoOff> echoOff;
+    // Off before the prompt shows, so that nothing the user types after it is echoed.
+    if (masked) echoOff.emplace(in);
     writeLine(prompt);
     std::string answer;
     if (!readLine(answer)) return std::nullopt;
     return answer;
+}
+
+std::optional<std::string> TerminalDialogs::askInput(const std::string& text,
+                                                     const std::string& headline,
+                                                     const std::string& defaultValue) {
+    std::string prompt = headline + ": " + text;
+    if (!defaultValue.empty()) prompt += " [" + defaultValue + "]";
+    return ask(prompt, false);
+}
+
+std::optional<std::string> TerminalDialogs::getSecret(const std::string& text,
+                                                      const std::string& headline) {
+    return ask(headline + ": " + text, true);
 }
 
 bool TerminalDialogs::showRequest(const std::string& text, const std::string& headline) {
