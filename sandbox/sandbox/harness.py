@@ -84,7 +84,8 @@ class SandboxProcess:
         return r.status, data
 
     def timeline(self, host=None):
-        """The stored posts, oldest first: X's, or those of the Mastodon server `host`."""
+        """The stored posts, oldest first: X's, or those of the Mastodon server or Bluesky host
+        `host` (either Bluesky host gives the account's posts)."""
         path = "/__timeline" + ("?host=" + urllib.parse.quote(host) if host else "")
         status, data = self.admin("GET", path)
         return json.loads(data) if status == 200 else []

@@ -12,7 +12,7 @@ import time
 from html import escape
 from urllib.parse import parse_qsl, urlencode
 
-from . import clock, mastodon_count, mastodon_pages
+from . import clock, mastodon_count, mastodon_pages, modes
 from .answers import html_answer, json_answer, redirect
 from .mastodon_store import MastodonStore, new_secret
 
@@ -124,12 +124,7 @@ def check_mode(mode):
             raise ValueError("unknown mastodon mode key %r" % k)
     if not isinstance(mode["black_hole"], bool):
         raise ValueError("mastodon.black_hole must be true or false")
-    limit = mode["rate_limit"]
-    if limit is not None and (
-            not isinstance(limit, dict) or set(limit) != {"posts", "window"} or
-            not all(isinstance(v, (int, float)) and not isinstance(v, bool) and v > 0
-                    for v in limit.values()) or not isinstance(limit["posts"], int)):
-        raise ValueError("mastodon.rate_limit must be null or {\"posts\": N, \"window\": S}")
+    modes.check_rate_limit(mode["rate_limit"], "mastodon.rate_limit")
     if mode["account"] not in ACCOUNT_STATES:
         raise ValueError("mastodon.account must be one of %s" % ", ".join(ACCOUNT_STATES))
     return mode

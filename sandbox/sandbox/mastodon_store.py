@@ -8,6 +8,8 @@ import secrets
 import threading
 import time
 
+from . import statefile
+
 STATE_FILE = "mastodon.json"
 CODE_LIFETIME = 600
 IDEMPOTENCY_LIFETIME = 3600
@@ -140,21 +142,14 @@ class MastodonStore:
             for server in self.servers.values():
                 server.clear()
             if self.state_dir:
-                for name in (STATE_FILE, STATE_FILE + ".tmp"):
-                    try:
-                        os.remove(os.path.join(self.state_dir, name))
-                    except FileNotFoundError:
-                        pass
+                statefile.remove(self.state_dir, STATE_FILE)
 
     def save(self):
         if not self.state_dir:
             return
         with self.lock:
             data = {h: s.to_json() for h, s in self.servers.items()}
-            path = os.path.join(self.state_dir, STATE_FILE)
-            with open(path + ".tmp", "w", encoding="utf-8") as f:
-                json.dump(data, f, indent=1, ensure_ascii=False)
-            os.replace(path + ".tmp", path)
+            statefile.write(self.state_dir, STATE_FILE, data)
 
     def revoke(self, host, key):
         with self.lock:

@@ -14,7 +14,7 @@ import time
 import traceback
 from urllib.parse import parse_qsl
 
-from . import api, api2, clock, mastodon, oauth, pages, textcount
+from . import api, api2, bluesky, clock, mastodon, modes, oauth, pages, textcount
 from .answers import Answer, html_answer, json_answer, json_bytes
 from .httpio import BadRequest, ClientGone, Conn, head_bytes
 from .store import Store, rand_alnum
@@ -22,7 +22,7 @@ from .store import Store, rand_alnum
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CERTS = os.path.join(HERE, "certs")
 X_HOST = "api.twitter.com"
-TUNNEL_TARGETS = {(h, "443") for h in (X_HOST,) + mastodon.HOSTS}
+TUNNEL_TARGETS = {(h, "443") for h in (X_HOST,) + mastodon.HOSTS + bluesky.HOSTS}
 TEST_PATHS = ("/__log", "/__reset", "/__faults", "/__timeline", "/__mode")
 IDLE_TIMEOUT = 75
 COOKIE = "_sandbox_sess"
@@ -31,12 +31,14 @@ LOG_CAP = 100000
 FAULT_KEYS = {"host": str, "path": str, "status": int, "body": str, "delay": (int, float),
               "stall": (int, float), "reset": bool, "truncate": bool,
               "garbage": bool, "large": int, "revoke_token": bool, "reset_in": (int, float),
-              "stored": bool}
+              "stored": bool, "expire_token": bool}
 
 # How the service treats this account until told otherwise: the `mode` of /__mode and of the
 # command line. /__reset goes back to the mode the sandbox was started with.
 MODE_DEFAULTS = {"black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok",
-                 "mastodon": mastodon.MODE_DEFAULTS}
+                 "mastodon": mastodon.MODE_DEFAULTS, "bluesky": bluesky.MODE_DEFAULTS}
+# The services whose mode is an object of its own under their key, changed key by key.
+SERVICE_MODES = {"mastodon": mastodon.MODE_DEFAULTS, "bluesky": bluesky.MODE_DEFAULTS}
 ACCOUNT_STATES = ("ok", "credits-depleted", "suspended")
 POST_ROUTES = {("POST", "/1.1/statuses/update.json"), ("POST", "/2/tweets")}
 
@@ -81,6 +83,7 @@ class Sandbox:
         self.post_times = []  # sandbox clock times of the posts in the limit's window
         self.store = Store(creds, state_dir)
         self.mastodon = mastodon.Mastodon(creds, state_dir)
+        self.bluesky = bluesky.Bluesky(creds, state_dir)
         self.apply_mode(self.start_mode)
         self.quiet = quiet
         self.port = 0
@@ -246,10 +249,16 @@ class Sandbox:
                     return self.faults.pop(i)
         return None
 
+    def mode_of(self, host):
+        """The mode of the service at host: X's for any name not another service's."""
+        if host in mastodon.HOSTS:
+            return self.mode["mastodon"]
+        if host in bluesky.HOSTS:
+            return self.mode["bluesky"]
+        return self.mode
+
     def black_hole_for(self, host):
-        """Whether the black hole of the service at host (X's for any other name) is on."""
-        mode = self.mode["mastodon"] if host in mastodon.HOSTS else self.mode
-        return mode["black_hole"]
+        return self.mode_of(host)["black_hole"]
 
     def hold(self, conn, host=X_HOST):
         """The black hole: the connection stays open and silent until the mode ends (then it
@@ -269,6 +278,8 @@ class Sandbox:
         if fault:
             if fault.get("revoke_token"):
                 self.revoke_token_of(req, host)
+            if fault.get("expire_token"):
+                self.bluesky.expire(req)
             if fault.get("delay"):
                 self.stop.wait(fault["delay"])
             outcome = self.misbehave(conn, req, entry, fault)
@@ -281,8 +292,7 @@ class Sandbox:
                 headers = []
                 if fault.get("reset_in") is not None:
                     reset = clock.now() + fault["reset_in"]
-                    headers = (mastodon.limit_headers(mastodon.API_LIMIT, 0, reset)
-                               if host in mastodon.HOSTS else limit_headers(1, 0, int(reset)))
+                    headers = fault_limit_headers(host, reset)
                 ans = Answer(fault["status"], body, ctype, "fault status", headers)
                 note_limit(entry, ans)
                 self.finish(entry, req, ans.status, ans.verdict)
@@ -292,8 +302,7 @@ class Sandbox:
             ans = self.dispatch(req, host)
         except Exception:
             self.say("internal error:\n" + traceback.format_exc())
-            ans = (json_answer(500, {"error": "Internal error"}, "error 500")
-                   if host in mastodon.HOSTS else refusal(500, 131, "Internal error."))
+            ans = internal_error(host)
         note_limit(entry, ans)
         self.finish(entry, req, ans.status, ans.verdict)
         self.send(conn, ans, close)
@@ -302,6 +311,9 @@ class Sandbox:
     def revoke_token_of(self, req, host):
         if host in mastodon.HOSTS:
             self.mastodon.revoke(host, req)
+            return
+        if host in bluesky.HOSTS:
+            self.bluesky.revoke(req)
             return
         params = oauth.header_params(req) or {}
         if params.get("oauth_token"):
@@ -353,6 +365,8 @@ class Sandbox:
     def dispatch(self, req, host):
         if host in mastodon.HOSTS:
             return self.mastodon.dispatch(req, host, self.mode["mastodon"])
+        if host in bluesky.HOSTS:
+            return self.bluesky.dispatch(req, host, self.mode["bluesky"])
         r = req.route
         if r == "/" and req.method == "GET":
             return html_answer(200, pages.home(self.store, self.port))
@@ -413,6 +427,8 @@ class Sandbox:
             self.post_times = []
         if mode["mastodon"]["rate_limit"] != old.get("mastodon", {}).get("rate_limit"):
             self.mastodon.mode_changed()
+        if mode["bluesky"]["rate_limit"] != old.get("bluesky", {}).get("rate_limit"):
+            self.bluesky.mode_changed()
         self.mode = mode
         clock.set_offset(mode["clock_offset"])
 
@@ -557,6 +573,8 @@ class Sandbox:
                 return json_answer(200, self.store.timeline())
             if host in mastodon.HOSTS:
                 return json_answer(200, self.mastodon.timeline(host))
+            if host in bluesky.HOSTS:
+                return json_answer(200, self.bluesky.timeline())
             return json_answer(404, {"ok": False, "error": "no service at %s" % host})
         if r == "/__reset" and m == "POST":
             with self.log_lock:
@@ -565,6 +583,7 @@ class Sandbox:
             self.apply_mode(self.start_mode)
             self.store.reset()
             self.mastodon.reset()
+            self.bluesky.reset()
             return json_answer(200, {"ok": True})
         if r == "/__mode" and m == "GET":
             return json_answer(200, self.mode)
@@ -601,19 +620,37 @@ class Sandbox:
 
 
 def service_of(req):
-    """The host of the service a request is for: a Mastodon server by its Host header, X for
-    any other (also the direct entrance)."""
-    return mastodon.service_host(req) or X_HOST
+    """The host of the service a request is for: a Mastodon server or a Bluesky host by its Host
+    header, X for any other (also the direct entrance)."""
+    return mastodon.service_host(req) or bluesky.service_host(req) or X_HOST
+
+
+def fault_limit_headers(host, reset):
+    """The headers of a fault's answer with "reset_in": a used-up limit in the service's form."""
+    if host in mastodon.HOSTS:
+        return mastodon.limit_headers(mastodon.API_LIMIT, 0, reset)
+    if host in bluesky.HOSTS:
+        return bluesky.exhausted_headers(bluesky.API_LIMIT, reset, bluesky.API_WINDOW)
+    return limit_headers(1, 0, int(reset))
+
+
+def internal_error(host):
+    if host in mastodon.HOSTS:
+        return json_answer(500, {"error": "Internal error"}, "error 500")
+    if host in bluesky.HOSTS:
+        return json_answer(500, {"error": "InternalServerError",
+                                 "message": "Internal Server Error"}, "error 500")
+    return refusal(500, 131, "Internal error.")
 
 
 def note_limit(entry, ans):
     """A 429's reset goes into the log, so that a client's next try can be checked against it:
-    in epoch seconds, X's as it sent them, a Mastodon server's read from its ISO time (with its
-    fraction), so that both compare with the entries' times."""
+    in epoch seconds, X's and Bluesky's as they sent them, a Mastodon server's read from its ISO
+    time (with its fraction), so that all compare with the entries' times."""
     if ans.status != 429:
         return
     for name, value in ans.headers:
-        if name == "x-rate-limit-reset":
+        if name in ("x-rate-limit-reset", "RateLimit-Reset"):
             entry["limit_reset"] = int(value)
         elif name == "X-RateLimit-Reset":
             entry["limit_reset"] = mastodon.epoch_of(value)
@@ -625,11 +662,11 @@ def limit_headers(limit, remaining, reset):
 
 
 def merge_mode(mode, changes):
-    """The mode with the changes made; the mastodon key's own keys change one by one."""
+    """The mode with the changes made; the keys of a service's own mode change one by one."""
     merged = dict(mode, **changes)
-    if isinstance(changes.get("mastodon"), dict):
-        merged["mastodon"] = dict(mode.get("mastodon") or mastodon.MODE_DEFAULTS,
-                                  **changes["mastodon"])
+    for service, defaults in SERVICE_MODES.items():
+        if isinstance(changes.get(service), dict):
+            merged[service] = dict(mode.get(service) or defaults, **changes[service])
     return merged
 
 
@@ -638,17 +675,13 @@ def check_mode(mode):
         if k not in MODE_DEFAULTS:
             raise ValueError("unknown mode key %r" % k)
     mastodon.check_mode(mode["mastodon"])
+    bluesky.check_mode(mode["bluesky"])
     if not isinstance(mode["black_hole"], bool):
         raise ValueError("black_hole must be true or false")
     offset = mode["clock_offset"]
     if isinstance(offset, bool) or not isinstance(offset, (int, float)):
         raise ValueError("clock_offset must be a number of seconds")
-    limit = mode["rate_limit"]
-    if limit is not None:
-        if (not isinstance(limit, dict) or set(limit) != {"posts", "window"} or
-                not all(isinstance(v, (int, float)) and not isinstance(v, bool) and v > 0
-                        for v in limit.values()) or not isinstance(limit["posts"], int)):
-            raise ValueError("rate_limit must be null or {\"posts\": N, \"window\": SECONDS}")
+    modes.check_rate_limit(mode["rate_limit"], "rate_limit")
     if mode["account"] not in ACCOUNT_STATES:
         raise ValueError("account must be one of %s" % ", ".join(ACCOUNT_STATES))
     return mode
@@ -660,6 +693,14 @@ def parse_rate_limit(text):
         return {"posts": int(posts), "window": float(window)}
     except ValueError:
         raise argparse.ArgumentTypeError("expected POSTS/SECONDS, e.g. 2/30")
+
+
+def parse_seconds(text):
+    try:
+        seconds = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected a number of seconds")
+    return int(seconds) if seconds.is_integer() else seconds
 
 
 def check_fault(f):
@@ -675,6 +716,8 @@ def check_fault(f):
     for k in ("delay", "stall", "large", "reset_in"):
         if k in f and f[k] < 0:
             raise ValueError("%s must not be negative" % k)
+    if f.get("expire_token") and f.get("host", X_HOST).lower() not in bluesky.HOSTS:
+        raise ValueError("expire_token is for a Bluesky host")
 
 
 def load_credentials():
@@ -705,6 +748,19 @@ def main(argv=None):
                     help="the Mastodon servers answer 429 to statuses beyond POSTS in SECONDS")
     ap.add_argument("--mastodon-account", choices=mastodon.ACCOUNT_STATES, default="ok",
                     help="disabled: the Mastodon servers refuse the account's calls (403)")
+    ap.add_argument("--bluesky-black-hole", action="store_true",
+                    help="the Bluesky hosts accept connections and never answer; X and "
+                         "Mastodon answer")
+    ap.add_argument("--bluesky-rate-limit", type=parse_rate_limit, metavar="POSTS/SECONDS",
+                    help="Bluesky answers 429 to record writes beyond POSTS in SECONDS")
+    ap.add_argument("--bluesky-account", choices=bluesky.ACCOUNT_STATES, default="ok",
+                    help="takendown: Bluesky refuses the account's sessions and writes")
+    ap.add_argument("--bluesky-access-ttl", type=parse_seconds, metavar="SECONDS",
+                    default=bluesky.MODE_DEFAULTS["access_ttl"],
+                    help="Bluesky access tokens live this long (default %(default)s)")
+    ap.add_argument("--bluesky-no-did-doc", action="store_true",
+                    help="Bluesky sessions carry no didDoc and bsky.social takes records, as a "
+                         "self-hosted PDS does")
     args = ap.parse_args(argv)
 
     creds = load_credentials()
@@ -712,7 +768,12 @@ def main(argv=None):
             "rate_limit": args.rate_limit, "account": args.account,
             "mastodon": {"black_hole": args.mastodon_black_hole,
                          "rate_limit": args.mastodon_rate_limit,
-                         "account": args.mastodon_account}}
+                         "account": args.mastodon_account},
+            "bluesky": {"black_hole": args.bluesky_black_hole,
+                        "rate_limit": args.bluesky_rate_limit,
+                        "account": args.bluesky_account,
+                        "access_ttl": args.bluesky_access_ttl,
+                        "did_doc": not args.bluesky_no_did_doc}}
     try:
         sb = Sandbox(creds, args.state, args.quiet, args.access, mode)
     except ValueError as e:
@@ -741,6 +802,10 @@ def main(argv=None):
     print("  mastodon: %s  user %s / %s  app %s  token %s (%s)" % (
         ", ".join(mastodon.HOSTS), m["email"], m["password"], m["client_id"],
         m["access_token"], m["access_token_server"]))
+    b = creds["bluesky"]
+    print("  bluesky: %s (PDS %s)  %s / %s  app password %s  (%s, %s)" % (
+        b["entryway"], b["pds"], b["handle"], b["password"], b["app_password"], b["did"],
+        b["email"]))
     print("  access:  %s" % args.access)
     print("  mode:    %s" % json.dumps(sb.mode))
     print("  state:   %s" % (os.path.abspath(args.state) if args.state else "memory only"),
@@ -749,6 +814,7 @@ def main(argv=None):
     sb.serve_forever()
     sb.store.save()
     sb.mastodon.store.save()
+    sb.bluesky.store.save()
     sys.stdout.flush()
     sys.stderr.flush()
     # Connection threads may still be blocked in I/O; leave without

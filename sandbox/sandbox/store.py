@@ -8,6 +8,8 @@ import threading
 import time
 import zlib
 
+from . import statefile
+
 STATE_FILE = "state.json"
 TWEPOCH_MS = 1288834974657
 _ALNUM = string.ascii_letters + string.digits
@@ -64,11 +66,7 @@ class Store:
         with self.lock:
             self._clear()
             if self.state_dir:
-                for name in (STATE_FILE, STATE_FILE + ".tmp"):
-                    try:
-                        os.remove(os.path.join(self.state_dir, name))
-                    except FileNotFoundError:
-                        pass
+                statefile.remove(self.state_dir, STATE_FILE)
 
     def _load(self):
         path = os.path.join(self.state_dir, STATE_FILE)
@@ -104,10 +102,7 @@ class Store:
                                   if t["kind"] == "access"],
                 "last_id": self._last_id,
             }
-            path = os.path.join(self.state_dir, STATE_FILE)
-            with open(path + ".tmp", "w", encoding="utf-8") as f:
-                json.dump(data, f, indent=1, ensure_ascii=False)
-            os.replace(path + ".tmp", path)
+            statefile.write(self.state_dir, STATE_FILE, data)
 
     # -- ids -----------------------------------------------------------------
 

@@ -27,6 +27,8 @@ FORM = {"Content-Type": FORM_TYPE}
 FIXED = (CREDS["access_token"], CREDS["access_token_secret"])
 ERR = '{"errors":[{'
 MASTODON_NORMAL = {"black_hole": False, "rate_limit": None, "account": "ok"}
+BLUESKY_NORMAL = {"black_hole": False, "rate_limit": None, "account": "ok", "access_ttl": 7200,
+                  "did_doc": True}
 
 class Sandbox(SandboxProcess):
     def call(self, method, path, body=None, headers=None, conn=None):
@@ -404,7 +406,7 @@ def modes(sb):
     sb.admin("POST", "/__reset")
     check("reset: normal mode", json.loads(sb.admin("GET", "/__mode")[1]) == {
         "black_hole": False, "clock_offset": 0, "rate_limit": None, "account": "ok",
-        "mastodon": MASTODON_NORMAL})
+        "mastodon": MASTODON_NORMAL, "bluesky": BLUESKY_NORMAL})
 
 
 def started_in_a_mode():
@@ -416,7 +418,8 @@ def started_in_a_mode():
         check("command-line mode", mode == {"black_hole": False, "clock_offset": -900,
                                              "rate_limit": {"posts": 3, "window": 60},
                                              "account": "suspended",
-                                             "mastodon": MASTODON_NORMAL}, mode)
+                                             "mastodon": MASTODON_NORMAL,
+                                             "bluesky": BLUESKY_NORMAL}, mode)
     finally:
         check("command-line mode: clean exit", sb.stop() == 0)
 
