@@ -464,7 +464,7 @@ TEST_F(BlueskySandboxTest, SessionsForEachIdentifier) {
         {account("handle"), account("password"), 200, ""},
         {"@" + account("handle"), appPassword, 401, "AuthenticationRequired"},
         {account("handle"), "abcd-efgh-ijkl-mnop", 401, "AuthenticationRequired"},
-        {"", appPassword, 400, "InvalidRequest"},
+        {"", appPassword, 401, "AuthenticationRequired"},
     };
     for (const auto& c : cases) {
         const WebAnswer answer = client.createSession(ENTRYWAY, c.identifier, c.password);
