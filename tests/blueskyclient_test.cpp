@@ -18,7 +18,7 @@ using nlohmann::json;
 
 namespace {
 
-const char ENTRYWAY[] = "bsky.social";
+constexpr const char* ENTRYWAY = BlueskyClient::ENTRYWAY;
 const char PDS[] = "morel.us-east.host.bsky.network";
 const char DID[] = "did:plc:sandboxdj7x2kq4mfw3ntlpbv";
 
