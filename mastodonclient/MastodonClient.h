@@ -69,9 +69,6 @@ class MastodonClient {
     std::string token_;
 };
 
-// A plain host name, optionally with a port: letters, digits, '-', '.', one ':' before digits.
-bool isServerName(std::string_view host);
-
 // Reading answers (pure; false or empty on anything unexpected, never throws).
 bool parseApp(std::string_view body, MastodonApp& app);
 bool parseAccessToken(std::string_view body, std::string& token);

@@ -90,6 +90,31 @@ TEST(FormEncode, PercentEncodesEveryByteButTheUnreserved) {
     for (const auto& c : cases) EXPECT_EQ(formEncode(c.fields), c.encoded) << c.name;
 }
 
+TEST(ServerName, OnlyPlainHostsWithAnOptionalPort) {
+    const char* hosts[] = {"mastodon.social",       "mastodon.example.org", "MASTODON.Social",
+                           "xn--bcher-kva.example", "localhost:8443",       "10.0.0.1"};
+    for (const char* host : hosts) EXPECT_TRUE(isServerName(host)) << host;
+    const char* notHosts[] = {"",
+                              "https://mastodon.social",
+                              "mastodon.social/",
+                              "mastodon.social/@djsandbox",
+                              "djsandbox@mastodon.social",
+                              "@djsandbox@mastodon.social",
+                              "mastodon.social?x=1",
+                              "mastodon.social#top",
+                              "mastodon social",
+                              "mastodon.social\r\nHost: evil.example",
+                              "mastodon.social:",
+                              "mastodon.social:443:443",
+                              "mastodon.social:123456",
+                              "mastodon.social:http",
+                              ":443",
+                              ".mastodon.social",
+                              "-mastodon.social",
+                              "m\xC3\xA4stodon.social"};
+    for (const char* host : notHosts) EXPECT_FALSE(isServerName(host)) << host;
+}
+
 // An unsigned request is answered 401 with a JSON problem, and the answer's fields and Date.
 TEST_F(WebClientTest, AnAnswerComesWithItsStatusBodyFieldsAndDate) {
     const WebAnswer answer = web.perform(request("GET", USERS_ME));

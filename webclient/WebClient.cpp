@@ -344,3 +344,21 @@ std::string formEncode(const std::vector<std::pair<std::string, std::string>>& f
     }
     return out;
 }
+
+bool isServerName(std::string_view host) {
+    const size_t colon = host.find(':');
+    const std::string_view name = host.substr(0, colon);
+    if (name.empty() || name.size() > 253 || name.front() == '.' || name.front() == '-')
+        return false;
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    if (colon == std::string_view::npos) return true;
+    const std::string_view port = host.substr(colon + 1);
+    if (port.empty() || port.size() > 5) return false;
+    for (const char c : port)
+        if (c < '0' || c > '9') return false;
+    return true;
+}

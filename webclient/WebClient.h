@@ -79,4 +79,9 @@ class WebClient {
 // RFC 3986 (letters, digits, "-._~") percent-encoded, a blank as %20.
 std::string formEncode(const std::vector<std::pair<std::string, std::string>>& fields);
 
+// A plain host name, optionally with a port: letters, digits, '-', '.', one ':' before digits.
+// What a client puts between "https://" and the path, so that no typed name can add a path, a
+// user or a second header.
+bool isServerName(std::string_view host);
+
 #endif

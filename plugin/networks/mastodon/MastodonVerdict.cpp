@@ -1,9 +1,9 @@
 #include "MastodonVerdict.h"
 
-#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "LimitEnd.h"
 #include "MastodonClient.h"
 
 namespace {
@@ -32,17 +32,11 @@ PostResult mastodonVerdict(const WebAnswer& answer) {
 }
 
 std::int64_t mastodonLimitEndsAt(const WebAnswer& answer, std::int64_t wallMs) {
-    constexpr std::int64_t SHORTEST = 1000, LONGEST = 24 * 60 * 60 * 1000;
     std::string reset;
     std::int64_t millis = 0;
     if (!answer.carriedOut || answer.status != 429 || !answer.header("X-RateLimit-Reset", reset) ||
         !parseIsoTimeMillis(reset, millis) || millis <= 0)
         return 0;
-    // Both times are bounded (a reset by its parser, a Date by its year), so the difference
-    // never overflows.
-    const std::int64_t serverNow =
-        answer.hasDate && answer.dateSeconds > 0 && answer.dateSeconds < 400'000'000'000
-            ? answer.dateSeconds * 1000
-            : wallMs;
-    return wallMs + std::clamp(millis - serverNow, SHORTEST, LONGEST);
+    // A reset is bounded by its parser, so the difference never overflows.
+    return limitEndsAfter(millis - answeredAtMillis(answer, wallMs), wallMs);
 }
