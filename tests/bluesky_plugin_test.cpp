@@ -83,7 +83,7 @@ class BlueskyAgainstSandbox : public PluginAgainstSandbox {
                                                   BlueskyNetwork::ACCESS_SIZE));
     }
     std::vector<std::string> posts() { return postsAt(ENTRYWAY); }
-    std::vector<nlohmann::json> puts() { return requestsTo(pds(), PUT_RECORD); }
+    std::vector<nlohmann::json> puts() { return requestsAt(pds(), PUT_RECORD); }
     std::string lastBlueskyCommand() { return lastCommand("$trackpost_bluesky"); }
 
     void logInToBluesky(const std::string& handle = "@DJSandbox.bsky.social ") {
@@ -123,7 +123,7 @@ TEST_F(BlueskyAgainstSandbox, LoginByTheButtonsKeepsItPostsAtThePdsAndLogsOut) {
     ASSERT_EQ(secrets.size(), 1u);
     EXPECT_EQ(secrets[0].text, ASK_APP_PASSWORD);
     EXPECT_TRUE(user->callsOf("showMessage").empty());
-    EXPECT_EQ(requestsTo(ENTRYWAY, CREATE_SESSION).size(), 1u);
+    EXPECT_EQ(requestsAt(ENTRYWAY, CREATE_SESSION).size(), 1u);
 
     // An announcement, its tag made a facet, written at the PDS.
     host.loadTrack("a.mp3", "Strobe", "Deadline");
@@ -139,7 +139,7 @@ TEST_F(BlueskyAgainstSandbox, LoginByTheButtonsKeepsItPostsAtThePdsAndLogsOut) {
     EXPECT_EQ(facet.at("index").at("byteEnd"), text.size());
     EXPECT_EQ(facet.at("features").at(0).at("tag"), "Spinforge");
     EXPECT_EQ(puts().size(), 1u);
-    EXPECT_TRUE(requestsTo(ENTRYWAY, PUT_RECORD).empty());
+    EXPECT_TRUE(requestsAt(ENTRYWAY, PUT_RECORD).empty());
 
     // Logged out: the session deleted, the app password forgotten, the handle kept.
     answerRequest(true);
@@ -152,7 +152,7 @@ TEST_F(BlueskyAgainstSandbox, LoginByTheButtonsKeepsItPostsAtThePdsAndLogsOut) {
     EXPECT_FALSE(kept().loginKept());
     EXPECT_EQ(kept().handle, account().at("handle"));
     pacing->step();
-    EXPECT_EQ(requestsTo(pds(), DELETE_SESSION).size(), 1u);
+    EXPECT_EQ(requestsAt(pds(), DELETE_SESSION).size(), 1u);
     // The next login's box is filled with the handle kept.
     answerInputs({std::nullopt});
     pressButton(BlueskyNetwork::PARAM_BUTTON);
@@ -257,7 +257,7 @@ TEST_F(BlueskyAgainstSandbox, AnExpiredSessionIsRenewedInTheMiddleOfAPost) {
     CTrackpostTestAccess::blueskyQueue(*plugin, "after a refresh");
     pacing->step();
     EXPECT_EQ(posts(), std::vector<std::string>{"after a refresh"});
-    EXPECT_EQ(requestsTo(pds(), REFRESH_SESSION).size(), 1u);
+    EXPECT_EQ(requestsAt(pds(), REFRESH_SESSION).size(), 1u);
     EXPECT_EQ(puts().size(), 2u);
 
     ASSERT_TRUE(queueFault({{"host", pds()}, {"path", PUT_RECORD}, {"expire_token", true}}));
@@ -269,7 +269,7 @@ TEST_F(BlueskyAgainstSandbox, AnExpiredSessionIsRenewedInTheMiddleOfAPost) {
     CTrackpostTestAccess::blueskyQueue(*plugin, "after a new session");
     pacing->step();
     EXPECT_EQ(posts(), (std::vector<std::string>{"after a refresh", "after a new session"}));
-    EXPECT_EQ(requestsTo(ENTRYWAY, CREATE_SESSION).size(), 2u) << "at load, then the new one";
+    EXPECT_EQ(requestsAt(ENTRYWAY, CREATE_SESSION).size(), 2u) << "at load, then the new one";
     EXPECT_EQ(blueskyStatus(), "Post OK");
     EXPECT_TRUE(user->callsOf("showMessage").empty());
 }

@@ -591,6 +591,9 @@ const int MASTODON_ACCESS_ID = 24;
 const int BLUESKY_ACCESS_ID = 25;
 const char MASTODON[] = "mastodon.social";
 const char BLUESKY[] = "bsky.social";
+// The account's PDS, which the sandbox's credentials name (checked in the set-up): the table is
+// made before any test runs.
+const char BLUESKY_PDS[] = "morel.us-east.host.bsky.network";
 // From the press to the healthy networks' posts stored while one is in trouble; alone they take
 // a fraction of it.
 const double ON_TIME_SECONDS = 3;
@@ -613,7 +616,7 @@ nlohmann::json onMastodonStatuses(nlohmann::json fault) {
 }
 
 nlohmann::json onBlueskyRecords(nlohmann::json fault) {
-    fault["host"] = SandboxService::credentials().at("bluesky").at("pds");
+    fault["host"] = BLUESKY_PDS;
     fault["path"] = "/xrpc/com.atproto.repo.putRecord";
     return fault;
 }
@@ -718,6 +721,7 @@ class NetworkFaults : public ::testing::TestWithParam<NetworkFaultCase> {
     void SetUp() override {
         ASSERT_GT(sandbox().port(), 0);
         ASSERT_TRUE(sandbox().reset());
+        ASSERT_EQ(SandboxService::credentials().at("bluesky").at("pds"), BLUESKY_PDS);
         folder = fs::temp_directory_path() /
                  ("trackpost-network-fault-" + std::to_string(::getpid()) + "-" + GetParam().name);
         fs::remove_all(folder);

@@ -99,7 +99,7 @@ class MastodonAgainstSandbox : public PluginAgainstSandbox {
     }
     std::vector<nlohmann::json> mastodonRequests(const std::string& path,
                                                  const std::string& server = MASTODON) {
-        return requestsTo(server, path);
+        return requestsAt(server, path);
     }
     std::string lastMastodonCommand() { return lastCommand("$trackpost_mastodon"); }
 

@@ -109,7 +109,7 @@ class PluginAgainstSandbox : public LoadedPlugin {
         return out;
     }
     // The requests the sandbox answered at https://HOST/PATH..., in order.
-    std::vector<nlohmann::json> requestsTo(const std::string& host, const std::string& path) {
+    std::vector<nlohmann::json> requestsAt(const std::string& host, const std::string& path) {
         std::vector<nlohmann::json> out;
         for (const auto& r : serviceRequests(service()))
             if (r.at("url").get<std::string>().rfind("https://" + host + path, 0) == 0)
