@@ -92,8 +92,8 @@ class SimRun:
             self.lines.put((time.time(), name, line.rstrip("\n")))
         self.lines.put((time.time(), name, None))
 
-    def answer(self, text):
-        say("  (the DJ types %r)" % text)
+    def answer(self, text, shown=None):
+        say("  (the DJ types %s)" % (shown or repr(text)))
         self.proc.stdin.write(text + "\n")
         self.proc.stdin.flush()
 
@@ -126,8 +126,7 @@ class SimRun:
         elif text.startswith(ASK_HANDLE):
             self.answer("@" + BLUESKY["handle"])
         elif text.startswith(ASK_APP_PASSWORD):
-            say("  (the DJ pastes the app password made for Trackpost)")
-            self.answer(BLUESKY["app_password"])
+            self.answer(BLUESKY["app_password"], shown="the app password made for Trackpost")
         elif text.startswith(ASK_CODE):
             if self.code is None:
                 say("  (the DJ waits for the server's page to show the code)")
