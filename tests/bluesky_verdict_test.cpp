@@ -6,25 +6,9 @@
 #include <vector>
 
 #include "BlueskyVerdict.h"
+#include "web_answers.h"
 
 namespace {
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-WebAnswer answer(long status, std::string body, Fields headers = {}) {
-    WebAnswer a;
-    a.carriedOut = true;
-    a.status = status;
-    a.body = std::move(body);
-    a.headers = std::move(headers);
-    return a;
-}
-
-WebAnswer notCarriedOut(std::string error) {
-    WebAnswer a;
-    a.error = std::move(error);
-    return a;
-}
 
 std::string xrpcError(const std::string& name, const std::string& message) {
     return R"({"error":")" + name + R"(","message":")" + message + R"("})";

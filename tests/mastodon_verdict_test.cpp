@@ -6,25 +6,9 @@
 #include <vector>
 
 #include "MastodonVerdict.h"
+#include "web_answers.h"
 
 namespace {
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-WebAnswer answer(long status, std::string body, Fields headers = {}) {
-    WebAnswer a;
-    a.carriedOut = true;
-    a.status = status;
-    a.body = std::move(body);
-    a.headers = std::move(headers);
-    return a;
-}
-
-WebAnswer notCarriedOut(std::string error) {
-    WebAnswer a;
-    a.error = std::move(error);
-    return a;
-}
 
 const char STATUS[] =
     R"({"id":"103254962155278888","created_at":"2019-12-05T11:34:47.196Z","content":"<p>test content</p>","visibility":"public","application":{"name":"test app","website":null}})";
