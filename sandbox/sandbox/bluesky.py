@@ -14,6 +14,7 @@ import regex
 from . import bluesky_pages, clock, modes
 from .answers import Answer, html_answer, json_answer
 from .bluesky_store import COLLECTION, LINK, MENTION, TAG, BlueskyStore
+from .host_windows import HostWindows
 
 ENTRYWAY = "bsky.social"
 PDS = "morel.us-east.host.bsky.network"
@@ -231,14 +232,13 @@ class Bluesky:
     def __init__(self, creds, state_dir=None):
         self.creds = creds["bluesky"]
         self.store = BlueskyStore(self.creds, state_dir)
-        self.api_windows = {}   # host -> [window start, requests in it]
+        self.api_windows = HostWindows(API_LIMIT, API_WINDOW)
 
     # -- test endpoints and faults -------------------------------------------
 
     def reset(self):
         self.store.reset()
-        with self.store.lock:
-            self.api_windows = {}
+        self.api_windows.reset()
 
     def timeline(self):
         return self.store.timeline()
@@ -291,15 +291,8 @@ class Bluesky:
         return ans
 
     def api_limit_headers(self, host):
-        now = clock.now()
-        start = now - now % API_WINDOW
-        with self.store.lock:
-            window = self.api_windows.get(host)
-            if not window or window[0] != start:
-                window = self.api_windows[host] = [start, 0]
-            window[1] += 1
-            return limit_headers(API_LIMIT, max(0, API_LIMIT - window[1]), start + API_WINDOW,
-                                 API_WINDOW)
+        remaining, reset = self.api_windows.count(host)
+        return limit_headers(API_LIMIT, remaining, reset, API_WINDOW)
 
     # -- sessions ------------------------------------------------------------
 

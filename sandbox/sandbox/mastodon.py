@@ -14,6 +14,7 @@ from urllib.parse import parse_qsl, urlencode
 
 from . import clock, mastodon_count, mastodon_pages, modes
 from .answers import html_answer, json_answer, redirect
+from .host_windows import HostWindows
 from .mastodon_store import MastodonStore, new_secret
 
 OOB = "urn:ietf:wg:oauth:2.0:oob"
@@ -199,14 +200,13 @@ class Mastodon:
     def __init__(self, creds, state_dir=None):
         self.creds = creds["mastodon"]
         self.store = MastodonStore(self.creds, HOSTS, state_dir)
-        self.api_windows = {}   # host -> [window start, requests in it]
+        self.api_windows = HostWindows(API_LIMIT, API_WINDOW)
 
     # -- test endpoints ------------------------------------------------------
 
     def reset(self):
         self.store.reset()
-        with self.store.lock:
-            self.api_windows = {}
+        self.api_windows.reset()
 
     def timeline(self, host):
         return self.store.timeline(host)
@@ -256,14 +256,8 @@ class Mastodon:
         return ans
 
     def api_limit_headers(self, host):
-        now = clock.now()
-        start = now - now % API_WINDOW
-        with self.store.lock:
-            window = self.api_windows.get(host)
-            if not window or window[0] != start:
-                window = self.api_windows[host] = [start, 0]
-            window[1] += 1
-            return limit_headers(API_LIMIT, max(0, API_LIMIT - window[1]), start + API_WINDOW)
+        remaining, reset = self.api_windows.count(host)
+        return limit_headers(API_LIMIT, remaining, reset)
 
     # -- the API -------------------------------------------------------------
 

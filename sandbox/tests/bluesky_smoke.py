@@ -13,8 +13,8 @@ import time
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, HERE)
-from sandbox.harness import CREDS, SandboxProcess, tunnel  # noqa: E402
-from checks import check, report_and_exit, run  # noqa: E402
+from sandbox.harness import CREDS, tunnel  # noqa: E402
+from checks import Answer, NetworkSandbox, check, report_and_exit, run, silent  # noqa: E402
 
 B = CREDS["bluesky"]
 ENTRYWAY, PDS = B["entryway"], B["pds"]
@@ -26,43 +26,24 @@ MENTION = "app.bsky.richtext.facet#mention"
 CREATED = "2026-12-11T07:05:00.123Z"
 
 
-class Answer:
-    def __init__(self, status, headers, text):
-        self.status, self.headers, self.text = status, headers, text
-        try:
-            self.json = json.loads(text)
-        except ValueError:
-            self.json = None
-
-    def header(self, name):
-        return self.headers.get(name.lower())
-
+class XrpcAnswer(Answer):
     def error(self):
         """(status, error, message) of an XRPC error."""
         j = self.json if isinstance(self.json, dict) else {}
         return self.status, j.get("error"), j.get("message")
 
-    def __repr__(self):
-        return "%d %s" % (self.status, self.text[:300])
 
+class Sandbox(NetworkSandbox):
+    NETWORK = "bluesky"
+    ANSWER = XrpcAnswer
 
-class Sandbox(SandboxProcess):
     def xrpc(self, host, nsid, body=None, token=None, method="POST"):
-        """One XRPC call through its own tunnel; a dict body goes as JSON."""
+        """One XRPC call; a dict body goes as JSON."""
         h = {}
-        if token:
-            h["Authorization"] = "Bearer " + token
         if isinstance(body, dict):
             body = json.dumps(body)
             h["Content-Type"] = "application/json"
-        c = tunnel(self.port, host)
-        try:
-            c.request(method, "/xrpc/" + nsid, body=body, headers=h)
-            r = c.getresponse()
-            text = r.read().decode("utf-8", "replace")
-            return Answer(r.status, {k.lower(): v for k, v in r.getheaders()}, text)
-        finally:
-            c.close()
+        return self.request(host, method, "/xrpc/" + nsid, body, token, h)
 
     def login(self, host=ENTRYWAY, identifier=HANDLE, password=None):
         return self.xrpc(host, "com.atproto.server.createSession",
@@ -81,12 +62,6 @@ class Sandbox(SandboxProcess):
         if rkey is not None:
             body["rkey"] = rkey
         return self.xrpc(host, nsid, body, token)
-
-    def mode(self, **changes):
-        return self.admin("POST", "/__mode", json.dumps({"bluesky": changes}))[0]
-
-    def fault(self, **f):
-        return self.admin("POST", "/__faults", json.dumps(f))[0]
 
     def posts(self):
         return self.timeline(ENTRYWAY)
@@ -413,15 +388,6 @@ def facets(sb):
     check("facets shown as links", '<a href="https://example.org" rel="nofollow">example.org</a>'
           in html and '<a href="/hashtag/nowplaying" rel="nofollow">#nowplaying</a>' in html,
           html[-2000:])
-
-
-def silent(sock, seconds):
-    sock.settimeout(seconds)
-    try:
-        sock.recv(1)
-        return False
-    except socket.timeout:
-        return True
 
 
 def black_hole(sb):

@@ -15,8 +15,8 @@ from urllib.parse import urlencode
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, HERE)
-from sandbox.harness import CREDS, SandboxProcess, approve_mastodon, between, tunnel  # noqa: E402
-from checks import check, report_and_exit, run  # noqa: E402
+from sandbox.harness import CREDS, approve_mastodon, between, tunnel  # noqa: E402
+from checks import NetworkSandbox, check, report_and_exit, run, silent  # noqa: E402
 
 SOCIAL, OLD = "mastodon.social", "mastodon.example.org"
 M = CREDS["mastodon"]
@@ -26,51 +26,22 @@ ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z$")
 FORM = "application/x-www-form-urlencoded"
 
 
-class Answer:
-    def __init__(self, status, headers, text):
-        self.status, self.headers, self.text = status, headers, text
-        try:
-            self.json = json.loads(text)
-        except ValueError:
-            self.json = None
+class Sandbox(NetworkSandbox):
+    NETWORK = "mastodon"
 
-    def header(self, name):
-        return self.headers.get(name.lower())
-
-    def __repr__(self):
-        return "%d %s" % (self.status, self.text[:300])
-
-
-class Sandbox(SandboxProcess):
     def call(self, host, method, path, form=None, token=None, headers=None, body=None,
              ctype=FORM):
-        """One request to a server through its own tunnel; form is urlencoded, body sent as is."""
+        """A request with a form sent urlencoded, or a body sent as is."""
         h = dict(headers or {})
-        if token:
-            h["Authorization"] = "Bearer " + token
         if form is not None:
             body = urlencode(form)
         if body is not None:
             h["Content-Type"] = ctype
-        c = tunnel(self.port, host)
-        try:
-            c.request(method, path, body=body.encode() if isinstance(body, str) else body,
-                      headers=h)
-            r = c.getresponse()
-            text = r.read().decode("utf-8", "replace")
-            return Answer(r.status, {k.lower(): v for k, v in r.getheaders()}, text)
-        finally:
-            c.close()
+        return self.request(host, method, path, body, token, h)
 
     def post(self, host, text, token=FIXED, key=None, **more):
         return self.call(host, "POST", "/api/v1/statuses", dict(status=text, **more), token,
                          {"Idempotency-Key": key} if key else None)
-
-    def mode(self, **changes):
-        return self.admin("POST", "/__mode", json.dumps({"mastodon": changes}))[0]
-
-    def fault(self, **f):
-        return self.admin("POST", "/__faults", json.dumps(f))[0]
 
     def statuses(self, host):
         return json.loads(self.admin("GET", "/__timeline?host=" + host)[1])
@@ -367,15 +338,6 @@ def modes(sb):
     mode = json.loads(sb.admin("GET", "/__mode")[1])
     check("reset: normal mastodon mode", mode["mastodon"] == {
         "black_hole": False, "rate_limit": None, "account": "ok"}, mode)
-
-
-def silent(sock, seconds):
-    sock.settimeout(seconds)
-    try:
-        sock.recv(1)
-        return False
-    except socket.timeout:
-        return True
 
 
 def black_hole(sb):
