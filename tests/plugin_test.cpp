@@ -97,6 +97,9 @@ TEST_F(LoadedPlugin, DeclaresItsParametersWithDefaults) {
         {20, 0, "Mastodon", "MAST", 0},
         {22, 3, "Mastodon Status", "MSTA", 64},
         {24, 4, "Mastodon Access", "MACC", 1024},
+        {21, 0, "Bluesky", "BSKY", 0},
+        {23, 3, "Bluesky Status", "BSTA", 64},
+        {25, 4, "Bluesky Access", "BACC", 1024},
     };
     ASSERT_EQ(host.declarations.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
@@ -113,7 +116,8 @@ TEST_F(LoadedPlugin, DeclaresItsParametersWithDefaults) {
         }
     }
     EXPECT_EQ(host.commands,
-              (std::vector<std::string>{"set $trackpost_auth 0", "set $trackpost_mastodon 0"}));
+              (std::vector<std::string>{"set $trackpost_auth 0", "set $trackpost_mastodon 0",
+                                        "set $trackpost_bluesky 0"}));
     EXPECT_EQ(CTrackpostTestAccess::status(*plugin), "Not Logged In");
     EXPECT_EQ(CTrackpostTestAccess::tweetTemplate(*plugin),
               "Now playing %ARTIST% - %TITLE% on #Spinforge");
@@ -239,7 +243,7 @@ TEST_F(LoadedPlugin, SecondLoadRestartsTheWorker) {
     ASSERT_EQ(plugin->OnLoad(), SPF_OK);
     ASSERT_EQ(plugin->OnLoad(), SPF_OK);
     EXPECT_TRUE(CTrackpostTestAccess::workerRunning(*plugin));
-    EXPECT_EQ(host.declarations.size(), 26u);
+    EXPECT_EQ(host.declarations.size(), 32u);
 }
 
 // ---------------------------------------------------------------------------------------------
