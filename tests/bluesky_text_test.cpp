@@ -3,6 +3,7 @@
 // that keeps links and tags whole.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -104,6 +105,20 @@ const DifferenceCase DIFFERENCES[] = {
     {"a third slash", u8"http:///example.com", {}},
 };
 
+// Whether clusters of Unicode `version` ("15.1") keep Indic conjuncts whole: from 15.1 on.
+bool conjunctsWhole(const std::string& version) {
+    int major = 0, minor = 0;
+    std::sscanf(version.c_str(), "%d.%d", &major, &minor);
+    return major > 15 || (major == 15 && minor >= 1);
+}
+
+bool hasIndicVirama(const std::string& text) {
+    for (const char* virama :
+         {u8"\u094d", u8"\u09cd", u8"\u0acd", u8"\u0b4d", u8"\u0c4d", u8"\u0d4d"})
+        if (text.find(virama) != std::string::npos) return true;
+    return false;
+}
+
 TEST(BlueskyFacets, AgreeWithTheClientLibrary) {
     if (!blueskyLibraryInstalled()) GTEST_SKIP() << BLUESKY_LIBRARY_MISSING;
     std::vector<std::string> texts(std::begin(ORACLE_TEXTS), std::end(ORACLE_TEXTS));
@@ -114,7 +129,12 @@ TEST(BlueskyFacets, AgreeWithTheClientLibrary) {
     ASSERT_EQ(read.size(), texts.size()) << "node failed";
     for (std::size_t i = 0; i < texts.size(); ++i) {
         EXPECT_EQ(asJson(findBlueskyFacets(texts[i])), asShown(read[i]["facets"])) << texts[i];
-        EXPECT_EQ(blueskyGraphemes(texts[i]), read[i]["graphemes"].get<std::size_t>()) << texts[i];
+        // An engine before Unicode 15.1 (Debian's node 18) splits Indic conjuncts, which the app's
+        // engines keep whole, as the plug-in does.
+        if (conjunctsWhole(read[i].value("unicode", "")) || !hasIndicVirama(texts[i])) {
+            EXPECT_EQ(blueskyGraphemes(texts[i]), read[i]["graphemes"].get<std::size_t>())
+                << texts[i];
+        }
     }
 }
 
