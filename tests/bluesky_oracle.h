@@ -3,14 +3,13 @@
 #ifndef TRACKPOST_TESTS_BLUESKY_ORACLE_H
 #define TRACKPOST_TESTS_BLUESKY_ORACLE_H
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "node_oracle.h"
 
 inline bool blueskyLibraryInstalled() {
     return std::filesystem::exists(TRACKPOST_SOURCE_DIR
@@ -24,28 +23,11 @@ inline const char BLUESKY_LIBRARY_MISSING[] =
 // Each text as the library reads it: {"graphemes": N, "facets": [{byteStart, byteEnd, kind
 // ("link" or "tag"), value}]}. Fewer when node fails.
 inline std::vector<nlohmann::json> readByBlueskyLibrary(const std::vector<std::string>& texts) {
-    const std::filesystem::path input =
-        std::filesystem::temp_directory_path() / ("trackpost-bsky-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(input);
-        for (const std::string& text : texts) out << nlohmann::json(text).dump() << '\n';
-    }
-    const std::string command =
-        "node '" TRACKPOST_SOURCE_DIR "/sandbox/bluesky_facets.js' < '" + input.string() + "'";
+    std::istringstream output(nodeOutputOver("bluesky_facets.js", texts));
     std::vector<nlohmann::json> read;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::string line;
-        for (int c; (c = std::fgetc(pipe)) != EOF;) {
-            if (c != '\n') {
-                line += static_cast<char>(c);
-                continue;
-            }
-            read.push_back(nlohmann::json::parse(line, nullptr, false));
-            line.clear();
-        }
-        pclose(pipe);
-    }
-    std::filesystem::remove(input);
+    // A line cut short (node failing mid-way) is left out.
+    for (std::string line; std::getline(output, line) && !output.eof();)
+        read.push_back(nlohmann::json::parse(line, nullptr, false));
     return read;
 }
 

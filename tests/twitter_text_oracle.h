@@ -3,14 +3,12 @@
 #ifndef TRACKPOST_TESTS_TWITTER_TEXT_ORACLE_H
 #define TRACKPOST_TESTS_TWITTER_TEXT_ORACLE_H
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "node_oracle.h"
 
 inline bool twitterTextInstalled() {
     return std::filesystem::exists(TRACKPOST_SOURCE_DIR
@@ -23,21 +21,9 @@ inline const char TWITTER_TEXT_MISSING[] =
 
 // Each text's weighted length by the library; fewer when node fails.
 inline std::vector<std::size_t> countedByTwitterText(const std::vector<std::string>& texts) {
-    const std::filesystem::path input =
-        std::filesystem::temp_directory_path() / ("trackpost-count-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(input);
-        for (const std::string& text : texts) out << nlohmann::json(text).dump() << '\n';
-    }
-    const std::string command =
-        "node '" TRACKPOST_SOURCE_DIR "/sandbox/twitter_text_count.js' < '" + input.string() + "'";
+    std::istringstream output(nodeOutputOver("twitter_text_count.js", texts));
     std::vector<std::size_t> lengths;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        unsigned long length = 0;
-        while (std::fscanf(pipe, "%lu", &length) == 1) lengths.push_back(length);
-        pclose(pipe);
-    }
-    std::filesystem::remove(input);
+    for (std::size_t length = 0; output >> length;) lengths.push_back(length);
     return lengths;
 }
 
