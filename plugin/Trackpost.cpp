@@ -641,7 +641,7 @@ void CTrackpost::startWorker() {
     deck = DeckIdentity();
     deckWorker.start(*pacing, running, [this] { return deckPass(); });
     xWorker.start(*xPacing, running, [this] { return xPass(); });
-    const std::vector<Network*> others = networks();
+    const auto others = networks();
     for (std::size_t i = 0; i < others.size(); ++i)
         networkWorkers[i].start(others[i]->pacing(), running,
                                 [network = others[i]] { return network->pass(); });
@@ -656,7 +656,7 @@ void CTrackpost::stopWorker() {
     // A post under way may finish, but a stalled one must not hold the host until the stall limit.
     const auto deadline = std::chrono::steady_clock::now() + RELEASE_GRACE;
     if (!xWorker.endedBy(deadline)) client.abortTransfers();
-    const std::vector<Network*> others = networks();
+    const auto others = networks();
     for (std::size_t i = 0; i < others.size(); ++i)
         if (!networkWorkers[i].endedBy(deadline)) others[i]->abortTransfers();
     deckWorker.join();

@@ -1,6 +1,7 @@
 #ifndef TRACKPOST_H
 #define TRACKPOST_H
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -116,7 +117,8 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     // logged in (then X's queue waits for its login, as it always has).
     bool xTakesTexts();
     // Every network beside X, in the order of their parameters.
-    std::vector<Network*> networks() { return {mastodon.get(), bluesky.get()}; }
+    static constexpr std::size_t OTHER_NETWORKS = 2;
+    std::array<Network*, OTHER_NETWORKS> networks() { return {mastodon.get(), bluesky.get()}; }
 
     // Brackets each host call into the plug-in: host variables changed meanwhile, or during the
     // call, are handed to the host on its thread.
@@ -214,7 +216,7 @@ class CTrackpost : public ISpfPlugin8, private NetworkHost {
     std::atomic<bool> running;
     PassThread deckWorker;
     PassThread xWorker;
-    PassThread networkWorkers[2];  // one per network beside X, in their order
+    PassThread networkWorkers[OTHER_NETWORKS];  // one per network beside X, in their order
 
     std::int32_t authValue;
     std::int32_t pinValue;
